@@ -1,0 +1,34 @@
+#include "camera/Camera.h"
+
+#include <cmath>
+
+#include <glm/gtc/matrix_transform.hpp>
+
+void Camera::update() {
+    projection = glm::perspective(fov * kDegToRad, aspect, zNear, zFar);
+    view = glm::lookAt(eye, target, up);
+
+    // The side direction is not normalised: its length is |up| * sin(angle(forward, up)).
+    const glm::vec3 forward = glm::normalize(target - eye);
+    const glm::vec3 side = glm::cross(forward, up);
+    view = glm::translate(view, sideOffset * side);
+    view = glm::translate(view, upOffset * up);
+    view = glm::translate(view, viewOffset * forward);
+
+    // Rx * Ry * Rz: on a point, Z turns first and X last.
+    model = glm::rotate(glm::mat4(1.0f), rotationX * kDegToRad, glm::vec3(1.0f, 0.0f, 0.0f));
+    model = glm::rotate(model, rotationY * kDegToRad, glm::vec3(0.0f, 1.0f, 0.0f));
+    model = glm::rotate(model, rotationZ * kDegToRad, glm::vec3(0.0f, 0.0f, 1.0f));
+}
+
+glm::vec3 rotateVector(const glm::vec3& v, float a, float b) {
+    const float angleA = a * kDegToRad;
+    const float angleB = b * kDegToRad;
+    const float sinA = std::sin(angleA);
+    const float cosA = std::cos(angleA);
+    const float sinB = std::sin(angleB);
+    const float cosB = std::cos(angleB);
+    return glm::vec3(v.x * cosB + v.z * sinB,
+                     v.x * sinA * sinB + v.y * cosA - v.z * sinA * cosB,
+                     v.y * sinA - v.x * cosA * sinB + v.z * cosA * cosB);
+}

@@ -1,0 +1,28 @@
+#pragma once
+// Reads named asset files whole, from the scrambled archive opened once at start-up or,
+// when no archive opened, from "./assets/". The loader owns the unscrambled archive bytes
+// for the life of the process; every buffer Get returns belongs to the caller (delete[]).
+
+#include <cstdint>
+#include <string>
+
+namespace Loader {
+
+void Open(const std::string& path);
+bool Get(const std::string& name, uint32_t& size, uint8_t*& data);
+
+// Queries and a reset for tests and tools.
+bool archiveMode();
+const std::string& archivePath();
+void Close();
+
+// "demo.dat" is scrambled with a repeating six-byte XOR key; the same call unscrambles.
+// offset is the file offset of bytes[0].
+inline void Scramble(uint8_t* bytes, uint64_t count, uint64_t offset = 0) {
+    static const uint8_t key[6] = {'v', 'i', 'n', 't', 'r', 'a'};
+    for (uint64_t i = 0; i < count; ++i) {
+        bytes[i] ^= key[(offset + i) % 6];
+    }
+}
+
+}  // namespace Loader

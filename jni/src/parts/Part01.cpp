@@ -1,0 +1,93 @@
+// Scene 1: the cloud's colours are recomputed on the CPU each frame for the particles drawn,
+// straight into the vector the draw reads.
+
+#include "parts/Part01.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "Demo.h"
+
+namespace {
+
+constexpr uint32_t kCloudParticles = 20000;
+// Colour pulses read points 404.. and 808..; the largest draw count stays below the cloud size.
+constexpr uint32_t kPulseIndexOffset = 808;
+// 61089 ms is the start of pattern 7; the credits clock runs 200 units per 8727-ms pattern.
+constexpr float kCreditsStartMs = 61089.0f;
+constexpr float kCreditsMsPerUnit = 43.635f;
+
+}  // namespace
+
+bool Part01::init() {
+    if (!credits.load("credits.ife")) return false;
+    if (!hasSharedSets(kPulseIndexOffset + particleCount, 0)) return false;
+
+    const std::vector<glm::vec3>& points = demo->randomPoints;
+    particleSet.particles.reserve(particleCount);
+    for (uint32_t k = 0; k < particleCount; ++k) {
+        const glm::vec3& p = points[k];
+        particleSet.particles.push_back(Particle{p.x, p.y, p.z, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f});
+    }
+    if (!particleSet.load("particlePart01.glsl", "envflare3.tga",
+                          static_cast<float>(demo->screenWidth))) {
+        return false;
+    }
+    lookupUniforms(particleSet, {"uTime", "uTracks2", "uPsize"},
+                   {&timeLocation, &tracks2Location, &psizeLocation});
+
+    sceneLens(camera);
+    openingShot(camera);
+    camera.update();
+    return true;
+}
+
+uint32_t Part01::countAt(uint32_t t, int32_t pattern) {
+    int64_t count = t / 3;
+    if (t > 33000) count = 11000;
+    // Falls from 11000 at 104724 ms to 95 at the end of the window, 106905 ms.
+    if (pattern > 11) count = 534620 - 5 * static_cast<int64_t>(t);
+    // Past the window the formula goes negative; never ask for more than the cloud holds.
+    return static_cast<uint32_t>(std::clamp<int64_t>(count, 0, kCloudParticles));
+}
+
+void Part01::updateColors(uint32_t t, uint32_t count) {
+    const float time = static_cast<float>(t);
+    const SyncTracks& sync = demo->sync;
+    // The tint is white for the whole show.
+    const float red = 1.0f, green = 1.0f, blue = 1.0f;
+    const bool followTrack1 = sync.pattern < 4;
+    const float track1Gain = 4.0f * sync.trackLevels[1];
+
+    count = std::min<uint32_t>(count, static_cast<uint32_t>(particleSet.particles.size()));
+    const glm::vec3* phase = demo->randomPoints.data() + 404;
+    const glm::vec3* offset = demo->randomPoints.data() + 808;
+    Particle* particles = particleSet.particles.data();
+    for (uint32_t i = 0; i < count; ++i) {
+        // x * T in single precision, the rest in double, the argument rounded to float.
+        const float argument = static_cast<float>(phase[i].x * time * 0.0122 + offset[i].y);
+        float v = std::fabs(static_cast<float>(std::sin(static_cast<double>(argument))));
+        if (followTrack1) v *= track1Gain;
+        particles[i].r = red * v;
+        particles[i].g = green * v;
+        particles[i].b = blue * v * 2.21f;
+        particles[i].a = 1.0f;
+    }
+}
+
+void Part01::draw(uint32_t t) {
+    const float time = static_cast<float>(t);
+    const SyncTracks& sync = demo->sync;
+    additiveState();
+
+    particleCount = countAt(t, sync.pattern);
+    updateColors(t, particleCount);
+    particlePass(particleSet, camera,
+                 {{timeLocation, time},
+                  {tracks2Location, sync.trackLevels[2]},
+                  {psizeLocation, (sync.trackLevels[0] * 10.0f + 1.0f) * 0.125f}},
+                 particleCount);
+
+    credits.time = (time - kCreditsStartMs) / kCreditsMsPerUnit;
+    credits.draw();
+}

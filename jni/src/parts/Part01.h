@@ -1,0 +1,27 @@
+#pragma once
+// Scene 1: a cloud of 20000 additive point sprites pulsing with the music, credits over it.
+
+#include "camera/Camera.h"
+#include "ife/Ife.h"
+#include "parts/Part.h"
+#include "particles/ParticleSet.h"
+
+class Part01 final : public Part {
+public:
+    explicit Part01(Demo* demo) : Part(demo, "Part 01") {}
+    bool init() override;
+    void draw(uint32_t t) override;
+
+    // How many particles draw() colours and draws at time t (0 means all).
+    static uint32_t countAt(uint32_t t, int32_t pattern);
+    // Writes the colours of the first `count` particles for time t.
+    void updateColors(uint32_t t, uint32_t count);
+
+    ParticleSet particleSet;
+    Camera camera;
+    GLint timeLocation = -1;
+    GLint tracks2Location = -1;
+    GLint psizeLocation = -1;
+    Ife credits;
+    uint32_t particleCount = 20000;
+};

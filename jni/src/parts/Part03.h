@@ -1,0 +1,29 @@
+#pragma once
+// Scene 3: a dim fixed cloud in a vertex buffer and 40000 bright particles running along
+// strands that fall from z = 3 to z = 0, coloured along a ramp. The moving particles are
+// written into the Demo's shared particle set.
+
+#include <vector>
+
+#include "camera/Camera.h"
+#include "parts/Part.h"
+#include "parts/Spline.h"
+#include "particles/ParticleSet.h"
+
+class Part03 final : public Part {
+public:
+    explicit Part03(Demo* demo) : Part(demo, "Part 03") {}
+    bool init() override;
+    void draw(uint32_t t) override;
+
+    // Builds the strands from the shared random sets and the generator's current state.
+    void buildStrands(bool takeSteps);
+    // Writes the moving particles for time t into `out` (40000 entries).
+    void updateParticles(uint32_t t, Particle* out) const;
+
+    Camera camera;
+    ParticleSet particleSet;
+    std::vector<Spline> strands;
+    Spline colorRamp;
+    GLint psizeLocation = -1;
+};

@@ -1,0 +1,189 @@
+#include "platform/OffscreenContext.h"
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GLES2/gl2.h>
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// eglTerminate ends every context on the display, and the display handle is shared by
+// every context of the process: terminate only when the last one goes.
+int g_liveContexts = 0;
+
+EGLDisplay openDisplay() {
+    auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+        eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    if (getPlatformDisplay != nullptr && clientExtensions != nullptr &&
+        std::strstr(clientExtensions, "EGL_MESA_platform_surfaceless") != nullptr) {
+        EGLDisplay display =
+            getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+        if (display != EGL_NO_DISPLAY) {
+            return display;
+        }
+    }
+    return eglGetDisplay(EGL_DEFAULT_DISPLAY);
+}
+
+std::string eglErrorText(const char* what) {
+    char code[32];
+    std::snprintf(code, sizeof code, " (EGL error 0x%04X)", static_cast<unsigned>(eglGetError()));
+    return std::string(what) + code;
+}
+
+}  // namespace
+
+OffscreenContext::~OffscreenContext() { destroy(); }
+
+bool OffscreenContext::create(int width, int height) {
+    destroy();
+    error_.clear();
+    if (width <= 0 || height <= 0) {
+        error_ = "offscreen size must be positive";
+        return false;
+    }
+
+    // Display and API
+    EGLDisplay display = openDisplay();
+    if (display == EGL_NO_DISPLAY) {
+        error_ = eglErrorText("no EGL display");
+        return false;
+    }
+    EGLint major = 0;
+    EGLint minor = 0;
+    if (!eglInitialize(display, &major, &minor)) {
+        error_ = eglErrorText("eglInitialize failed");
+        return false;
+    }
+    display_ = display;
+    ++g_liveContexts;
+    const char* extensions = eglQueryString(display, EGL_EXTENSIONS);
+    if (extensions == nullptr || std::strstr(extensions, "EGL_KHR_surfaceless_context") == nullptr) {
+        error_ = "EGL_KHR_surfaceless_context is not supported";
+        destroy();
+        return false;
+    }
+    if (!eglBindAPI(EGL_OPENGL_ES_API)) {
+        error_ = eglErrorText("eglBindAPI(EGL_OPENGL_ES_API) failed");
+        destroy();
+        return false;
+    }
+
+    // An ES 2 context; the surface type does not matter since nothing is drawn to a surface.
+    const EGLint configAttributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_ES2_BIT, EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint configCount = 0;
+    if (!eglChooseConfig(display, configAttributes, &config, 1, &configCount) ||
+        configCount < 1) {
+        error_ = eglErrorText("no EGL config for OpenGL ES 2");
+        destroy();
+        return false;
+    }
+    const EGLint contextAttributes[] = {EGL_CONTEXT_CLIENT_VERSION, 2, EGL_NONE};
+    EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, contextAttributes);
+    if (context == EGL_NO_CONTEXT) {
+        error_ = eglErrorText("eglCreateContext failed");
+        destroy();
+        return false;
+    }
+    context_ = context;
+    if (!eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
+        error_ = eglErrorText("eglMakeCurrent without a surface failed");
+        destroy();
+        return false;
+    }
+
+    // Colour target: an RGBA8 texture attached to a framebuffer object that stays bound.
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    colorBuffer_ = texture;
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glBindTexture(GL_TEXTURE_2D, 0);
+
+    GLuint framebuffer = 0;
+    glGenFramebuffers(1, &framebuffer);
+    framebuffer_ = framebuffer;
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
+    if (status != GL_FRAMEBUFFER_COMPLETE) {
+        char text[64];
+        std::snprintf(text, sizeof text, "framebuffer incomplete (0x%04X)", status);
+        error_ = text;
+        destroy();
+        return false;
+    }
+    width_ = width;
+    height_ = height;
+    glViewport(0, 0, width, height);
+    return true;
+}
+
+void OffscreenContext::destroy() {
+    if (display_ == nullptr) {
+        return;
+    }
+    EGLDisplay display = static_cast<EGLDisplay>(display_);
+    if (context_ != nullptr) {
+        if (eglGetCurrentContext() == static_cast<EGLContext>(context_)) {
+            // GL objects only go with a current context.
+            glBindFramebuffer(GL_FRAMEBUFFER, 0);
+            if (framebuffer_ != 0) {
+                GLuint framebuffer = framebuffer_;
+                glDeleteFramebuffers(1, &framebuffer);
+            }
+            if (colorBuffer_ != 0) {
+                GLuint texture = colorBuffer_;
+                glDeleteTextures(1, &texture);
+            }
+            eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        }
+        eglDestroyContext(display, static_cast<EGLContext>(context_));
+    }
+    framebuffer_ = 0;
+    colorBuffer_ = 0;
+    context_ = nullptr;
+    display_ = nullptr;
+    width_ = 0;
+    height_ = 0;
+    if (--g_liveContexts == 0) {
+        eglTerminate(display);
+        eglReleaseThread();
+    }
+}
+
+void OffscreenContext::readPixels(std::vector<uint8_t>& rgba) const {
+    rgba.clear();
+    if (context_ == nullptr) {
+        return;
+    }
+    const size_t rowBytes = static_cast<size_t>(width_) * 4;
+    std::vector<uint8_t> bottomUp(rowBytes * static_cast<size_t>(height_));
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+    rgba.resize(bottomUp.size());
+    for (int row = 0; row < height_; ++row) {
+        std::memcpy(rgba.data() + static_cast<size_t>(row) * rowBytes,
+                    bottomUp.data() + static_cast<size_t>(height_ - 1 - row) * rowBytes, rowBytes);
+    }
+}
+
+bool OffscreenContext::savePng(const std::string& path) const {
+    std::vector<uint8_t> rgba;
+    readPixels(rgba);
+    if (rgba.empty()) {
+        return false;
+    }
+    return stbi_write_png(path.c_str(), width_, height_, 4, rgba.data(), width_ * 4) != 0;
+}
