@@ -1,1 +1,1 @@
-// Tests to come.
+// Placeholder until the render suite lands.

@@ -2,7 +2,7 @@
 
 #include "parts/Part.h"
 
-#include "Demo.h"
+#include "demo/Demo.h"
 #include "camera/Camera.h"
 #include "particles/ParticleSet.h"
 

@@ -17,7 +17,7 @@ struct Camera;
 
 class Part {
 public:
-    Part(Demo* demo, const char* name) : name(name), demo(demo) {}
+    Part(Demo* owner, const char* sceneName) : name(sceneName), demo(owner) {}
     virtual ~Part() = default;
     virtual bool init() { return true; }
     virtual void draw(uint32_t t) = 0;

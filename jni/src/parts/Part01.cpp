@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Demo.h"
+#include "demo/Demo.h"
 
 namespace {
 
@@ -21,14 +21,7 @@ constexpr float kCreditsMsPerUnit = 43.635f;
 
 bool Part01::init() {
     if (!credits.load("credits.ife")) return false;
-    if (!hasSharedSets(kPulseIndexOffset + particleCount, 0)) return false;
-
-    const std::vector<glm::vec3>& points = demo->randomPoints;
-    particleSet.particles.reserve(particleCount);
-    for (uint32_t k = 0; k < particleCount; ++k) {
-        const glm::vec3& p = points[k];
-        particleSet.particles.push_back(Particle{p.x, p.y, p.z, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f});
-    }
+    if (!fillParticles()) return false;
     if (!particleSet.load("particlePart01.glsl", "envflare3.tga",
                           static_cast<float>(demo->screenWidth))) {
         return false;
@@ -39,6 +32,17 @@ bool Part01::init() {
     sceneLens(camera);
     openingShot(camera);
     camera.update();
+    return true;
+}
+
+bool Part01::fillParticles() {
+    if (!hasSharedSets(kPulseIndexOffset + particleCount, 0)) return false;
+    const std::vector<glm::vec3>& points = demo->randomPoints;
+    particleSet.particles.assign(particleCount, Particle{});
+    for (uint32_t k = 0; k < particleCount; ++k) {
+        const glm::vec3& p = points[k];
+        particleSet.particles[k] = Particle{p.x, p.y, p.z, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
+    }
     return true;
 }
 

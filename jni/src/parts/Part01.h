@@ -8,10 +8,12 @@
 
 class Part01 final : public Part {
 public:
-    explicit Part01(Demo* demo) : Part(demo, "Part 01") {}
+    explicit Part01(Demo* owner) : Part(owner, "Part 01") {}
     bool init() override;
     void draw(uint32_t t) override;
 
+    // The CPU half of init: particleCount particles at the first random points, colour 0.
+    bool fillParticles();
     // How many particles draw() colours and draws at time t (0 means all).
     static uint32_t countAt(uint32_t t, int32_t pattern);
     // Writes the colours of the first `count` particles for time t.

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "Demo.h"
+#include "demo/Demo.h"
 #include "loader/Loader.h"
 #include "progress/Progress.h"
 #include "report/Errors.h"

@@ -14,7 +14,7 @@ constexpr uint32_t kMaskSide = 256;
 
 class Part02 final : public Part {
 public:
-    explicit Part02(Demo* demo) : Part(demo, "Part 02") {}
+    explicit Part02(Demo* owner) : Part(owner, "Part 02") {}
     ~Part02() override;
     Part02(const Part02&) = delete;
     Part02& operator=(const Part02&) = delete;

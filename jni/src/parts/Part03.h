@@ -12,12 +12,20 @@
 
 class Part03 final : public Part {
 public:
-    explicit Part03(Demo* demo) : Part(demo, "Part 03") {}
+    explicit Part03(Demo* owner) : Part(owner, "Part 03") {}
     bool init() override;
     void draw(uint32_t t) override;
 
-    // Builds the strands from the shared random sets and the generator's current state.
+    static constexpr uint32_t kCloudParticles = 10508;
+    static constexpr uint32_t kStrandCount = 40000;
+
+    // The CPU halves of init: the fixed cloud's particles, and the strands built from the
+    // shared random sets and the generator's current state (one step per 10000 strands
+    // created and per 10000 shaped when takeSteps), then the colour ramp.
+    bool fillCloud();
     void buildStrands(bool takeSteps);
+    // Sets the camera adjustments for patterns 17..20 at time t; other patterns keep them.
+    void chooseShot(int32_t pattern, uint32_t t);
     // Writes the moving particles for time t into `out` (40000 entries).
     void updateParticles(uint32_t t, Particle* out) const;
 

@@ -8,11 +8,21 @@
 
 class Part05 final : public Part {
 public:
-    explicit Part05(Demo* demo) : Part(demo, "Part 05") {}
+    explicit Part05(Demo* owner) : Part(owner, "Part 05") {}
     bool init() override;
     void draw(uint32_t t) override;
 
-    // The disc cloud's draw count and growth at time t (updates the process-wide values).
+    static constexpr uint32_t kMaxCloud = 35000;
+    static constexpr uint32_t kBackgroundParticles = 10000;
+
+    // The CPU halves of init: the three layers from the shared random sets. The disc holds
+    // `cloudCount` particles and the sphere a quarter of that.
+    bool fillDisc(uint32_t cloudCount);
+    bool fillSphere(uint32_t cloudCount);
+    bool fillBackground();
+
+    // The disc cloud's draw count and growth at time t; draw() stores them in the
+    // process-wide values below.
     static uint32_t cloudCountAt(uint32_t t);
     static float cloudGrowthAt(uint32_t t);
 

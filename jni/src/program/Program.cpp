@@ -55,17 +55,13 @@ bool Program::Load(const std::string& name) {
     fragmentShader = CompileShader(fragmentLines, asset, GL_FRAGMENT_SHADER, defines);
     if (fragmentShader == 0) {
         glDeleteShader(vertexShader);
-        vertexShader = 0;
         return false;
     }
 
     progressStep();
     program = Link(vertexShader, fragmentShader);
     if (program == 0) {
-        // Link has deleted both shaders.
-        vertexShader = 0;
-        fragmentShader = 0;
-        return false;
+        return false;  // Link has deleted both shaders
     }
 
     programCache().emplace(key, *this);

@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""Runs lumenfall-capture on the built content: repeatable frames, single frames that match
+a continuous recording, a short video with its streams, and clean failures.
+
+usage: capture_render_test.py LUMENFALL_CAPTURE CONTENT_DIR
+CONTENT_DIR holds demo.dat; the program runs there and writes into a temporary folder."""
+
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+CAPTURE = ""
+CONTENT_DIR = ""
+SIZE = "320x180"
+
+
+def run_capture(*args, timeout=600, tmpdir=None):
+    env = dict(os.environ, DISPLAY="", WAYLAND_DISPLAY="")
+    if tmpdir:
+        env["TMPDIR"] = tmpdir
+    return subprocess.run([CAPTURE, *args], cwd=CONTENT_DIR, env=env, capture_output=True,
+                          text=True, timeout=timeout)
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class CaptureRender(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not os.path.isfile(os.path.join(CONTENT_DIR, "demo.dat")):
+            raise RuntimeError("no demo.dat in " + CONTENT_DIR + "; build the content target first")
+        cls.tmp = tempfile.TemporaryDirectory(prefix="lumenfall-capture-test-")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.tmp.name, name)
+
+    def test_frames_repeat_and_single_frames_match_a_recording(self):
+        # 240 fps from 141.75 s: frame 14 is 141808 ms, where the second scene still shows its
+        # last shot although the sync pattern has moved on; frame 16 (141816) is the third scene.
+        common = ["--size", SIZE, "--fps", "240", "--start", "141.75", "--end", "141.82"]
+        first = run_capture(*common, "--png", self.path("first"))
+        self.assertEqual(first.returncode, 0, first.stderr)
+        second = run_capture(*common, "--png", self.path("second"))
+        self.assertEqual(second.returncode, 0, second.stderr)
+
+        names = sorted(os.listdir(self.path("first")))
+        self.assertEqual(len(names), 17)
+        self.assertEqual(names, sorted(os.listdir(self.path("second"))))
+        for name in names:
+            self.assertEqual(read_bytes(self.path("first/" + name)),
+                             read_bytes(self.path("second/" + name)), name + " differs between runs")
+        self.assertNotEqual(read_bytes(self.path("first/frame_000014.png")),
+                            read_bytes(self.path("first/frame_000016.png")))
+
+        single = run_capture("--size", SIZE, "--fps", "240", "--at", "141816", "--at", "141808",
+                             "--at", "141750", "--png", self.path("single"))
+        self.assertEqual(single.returncode, 0, single.stderr)
+        for at, frame in ((141750, 0), (141808, 14), (141816, 16)):
+            self.assertEqual(read_bytes(self.path("single/at_%06d.png" % at)),
+                             read_bytes(self.path("first/frame_%06d.png" % frame)),
+                             "--at %d differs from the recording's frame %d" % (at, frame))
+
+    def test_two_second_clip_has_video_and_music(self):
+        clip = self.path("clip.mp4")
+        result = run_capture("--size", SIZE, "--start", "60", "--end", "62", "--output", clip)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        probe = subprocess.run(
+            ["ffprobe", "-v", "error", "-show_entries",
+             "stream=codec_type,codec_name,width,height:format=duration", "-of", "json", clip],
+            capture_output=True, text=True, check=True)
+        info = json.loads(probe.stdout)
+        video = [s for s in info["streams"] if s["codec_type"] == "video"]
+        audio = [s for s in info["streams"] if s["codec_type"] == "audio"]
+        self.assertEqual(len(video), 1)
+        self.assertEqual(len(audio), 1)
+        self.assertEqual(video[0]["codec_name"], "h264")
+        self.assertEqual((video[0]["width"], video[0]["height"]), (320, 180))
+        self.assertEqual(audio[0]["codec_name"], "aac")
+        self.assertAlmostEqual(float(info["format"]["duration"]), 2.0, delta=0.1)
+
+    def test_failures_exit_cleanly_with_a_message(self):
+        bad = run_capture("--fps", "0")
+        self.assertEqual(bad.returncode, 2)
+        self.assertIn("--fps", bad.stderr)
+
+        past_end = run_capture("--size", SIZE, "--end", "100000", "--png", self.path("never"))
+        self.assertEqual(past_end.returncode, 2, past_end.stderr)
+        self.assertIn("past the end of the music", past_end.stderr)
+
+        private_tmp = self.path("tmp")
+        os.mkdir(private_tmp)
+        unwritable = run_capture("--size", SIZE, "--end", "0.2",
+                                 "--output", self.path("no/such/folder/clip.mp4"),
+                                 tmpdir=private_tmp)
+        self.assertEqual(unwritable.returncode, 1, unwritable.stderr)
+        self.assertIn("Error:", unwritable.stderr)
+        self.assertIn("ffmpeg", unwritable.stderr)
+        self.assertEqual(os.listdir(private_tmp), [], "the temporary music file was left behind")
+
+
+if __name__ == "__main__":
+    CAPTURE, CONTENT_DIR = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,0 +1,450 @@
+#!/usr/bin/env python3
+"""End-to-end tests of lumenfall-gl and lumenfall-gles.
+
+Each case runs the real program on a private Xvfb server, with its working directory in a
+fresh folder holding the assets it needs (a demo.dat, an ./assets/ folder, or both missing a
+file), drives the real GTK setup dialog with xdotool, dismisses message boxes as they come,
+and checks the exit code, the windows that appeared, the box captions and the stderr lines.
+
+usage: run_e2e.py GL_PROGRAM GLES_PROGRAM BUILD_DIR [--packer PACK] [--only gl|gles]
+                  [--case NAME ...] [--keep]
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from xsession import XError, XSession, kill_group  # noqa: E402
+
+SCREEN = (1280, 1024)
+SHORT_MUSIC_SECONDS = 3
+LOAD_TIMEOUT = 60  # loading builds random sets on a software rasteriser
+WINDOW_TIMEOUT = 20
+BOX_CAPTIONS = r"^(ERROR|Error|Loader::Get.*)$"
+
+
+class Failure(AssertionError):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_until(predicate, timeout, step=0.1):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(step)
+
+
+class Run:
+    """One start of a program: its process, the windows it showed, the boxes it raised."""
+
+    def __init__(self, x, program, cwd):
+        self.x = x
+        self.program = program
+        self.cwd = cwd
+        self.instance = re.escape(os.path.basename(program))
+        self.stderr_path = os.path.join(cwd, "stderr.txt")
+        self.boxes = []  # captions, in the order the boxes appeared
+        self.gl_windows = set()
+        self._seen_boxes = set()
+        with open(self.stderr_path, "wb") as err, open(os.path.join(cwd, "stdout.txt"),
+                                                       "wb") as out:
+            self.proc = subprocess.Popen([program], cwd=cwd, env=x.env(), stdin=subprocess.DEVNULL,
+                                         stdout=out, stderr=err, start_new_session=True)
+
+    # Windows ----------------------------------------------------------------------------------
+
+    def dialog(self):
+        # GTK names its windows after the program; GLFW names its window after the title.
+        found = self.x.search(name="^lumenfall$", classname="^%s$" % self.instance)
+        return [w for w in found if self.x.window_name(w) == "lumenfall"]
+
+    def gl_window(self):
+        found = self.x.search(name="^lumenfall$", classname="^lumenfall$")
+        self.gl_windows.update(found)
+        return found
+
+    def open_boxes(self):
+        found = self.x.search(name=BOX_CAPTIONS, classname="^%s$" % self.instance)
+        return [(w, self.x.window_name(w)) for w in found]
+
+    def wait_dialog(self, timeout=WINDOW_TIMEOUT):
+        windows = wait_until(lambda: self.dialog() or self.exited(), timeout)
+        check(isinstance(windows, list) and windows,
+              "the setup dialog did not appear (exit code %s)" % self.proc.poll())
+        time.sleep(0.3)  # let GTK settle the focus before keys arrive
+        return windows[0]
+
+    def wait_gl_window(self, timeout=WINDOW_TIMEOUT):
+        windows = wait_until(lambda: self.gl_window() or self.exited(), timeout)
+        check(isinstance(windows, list) and windows,
+              "no GL window appeared (exit code %s)" % self.proc.poll())
+        return windows[0]
+
+    def wait_box(self, timeout=LOAD_TIMEOUT):
+        """Waits for the next message box; returns (window, caption) without dismissing it."""
+        def fresh():
+            self.gl_window()
+            return [b for b in self.open_boxes() if b[0] not in self._seen_boxes] or self.exited()
+        boxes = wait_until(fresh, timeout)
+        check(isinstance(boxes, list) and boxes,
+              "no message box appeared (exit code %s)" % self.proc.poll())
+        window, caption = boxes[0]
+        self._seen_boxes.add(window)
+        self.boxes.append(caption)
+        return window, caption
+
+    def dismiss(self, window):
+        """Presses Return in a message box until it is gone."""
+        for _ in range(5):
+            self.x.keys(window, "Return")
+            if wait_until(lambda: window not in [w for w, _ in self.open_boxes()], 3):
+                return
+        raise Failure("the message box %#x does not go away on Return" % window)
+
+    # Process ----------------------------------------------------------------------------------
+
+    def exited(self):
+        return self.proc.poll() is not None
+
+    def wait_exit(self, timeout, dismiss_boxes=True):
+        """Waits for the exit, watching for GL windows and dismissing boxes on the way."""
+        deadline = time.monotonic() + timeout
+        while self.proc.poll() is None:
+            if time.monotonic() >= deadline:
+                raise Failure("the program did not exit within %d s" % timeout)
+            self.gl_window()
+            if dismiss_boxes:
+                for window, caption in self.open_boxes():
+                    if window not in self._seen_boxes:
+                        self._seen_boxes.add(window)
+                        self.boxes.append(caption)
+                        self.dismiss(window)
+            time.sleep(0.2)
+        return self.proc.returncode
+
+    def stderr(self):
+        with open(self.stderr_path, "r", errors="replace") as f:
+            return f.read()
+
+    def kill(self):
+        if self.proc.poll() is None:
+            kill_group(self.proc)
+
+
+# Assets ---------------------------------------------------------------------------------------
+
+class Assets:
+    """Builds the asset sets the cases need from the built content."""
+
+    def __init__(self, build_dir, packer, scratch):
+        self.source = os.path.join(build_dir, "assets")
+        self.archive = os.path.join(build_dir, "demo.dat")
+        self.packer = packer
+        self.short_music = os.path.join(scratch, "short.ogg")
+        check(os.path.isdir(self.source), "no built assets in %s" % self.source)
+        subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                        "sine=f=440:d=%d" % SHORT_MUSIC_SECONDS, "-ac", "2", "-ar", "44100",
+                        "-c:a", "libvorbis", self.short_music],
+                       check=True, stdin=subprocess.DEVNULL, timeout=60)
+
+    def folder(self, cwd, short_music=True, missing=(), extra_sprite=False):
+        """cwd/assets/: the built assets with the short music, less `missing`."""
+        target = os.path.join(cwd, "assets")
+        shutil.copytree(self.source, target)
+        if short_music:
+            shutil.copyfile(self.short_music, os.path.join(target, "music.ogg"))
+        for name in missing:
+            os.remove(os.path.join(target, name))
+        if extra_sprite:
+            return add_sprite(os.path.join(target, "overlay.ife"))
+        return None
+
+    def archive_only(self, cwd):
+        """cwd/demo.dat packed from the built assets with the short music, no folder."""
+        staging = os.path.join(cwd, "staging")
+        self.folder(staging)
+        check(self.packer and os.access(self.packer, os.X_OK), "no packer to build demo.dat")
+        subprocess.run([self.packer, os.path.join(staging, "assets"),
+                        os.path.join(cwd, "demo.dat")],
+                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       timeout=120)
+        shutil.rmtree(staging)
+
+
+def add_sprite(path):
+    """Appends one sprite to an .ife file, reusing its first sprite's image so the texture
+    cache holds it already. Returns the loading steps the sprite adds (a cached image still
+    takes five: the asset's two, the decode's and the texture's)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    newline = b"\r\n" if b"\r\n" in data else b"\r"
+    lines = data.split(newline)
+    if lines and lines[-1] == b"":
+        lines.pop()
+    data_lines = [i for i, line in enumerate(lines) if not line.startswith(b"#")]
+    check(len(data_lines) >= 3, "%s has no sprite to copy" % path)
+    count_at = data_lines[0]
+    count = int(re.match(rb"\s*(-?\d+)", lines[count_at]).group(1))
+    check(count > 0, "%s has no sprite to copy" % path)
+    image = lines[data_lines[2]]
+    lines[count_at] = str(count + 1).encode()
+    lines += [image, b"added by the end-to-end test", b"", b"2", b"1",
+              b"0 640 360 0 0 64 64 255 255 255 255",
+              b"100000 640 360 0 0 64 64 255 255 255 255"]
+    with open(path, "wb") as f:
+        f.write(newline.join(lines) + newline)
+    return 5
+
+
+# Cases ----------------------------------------------------------------------------------------
+
+class Context:
+    def __init__(self, x, program, assets, artifacts, cwd):
+        self.x = x
+        self.program = program
+        self.flavour = "gles" if program.endswith("gles") else "gl"
+        self.assets = assets
+        self.artifacts = artifacts
+        self.cwd = cwd
+        self.run = None
+
+    def start(self):
+        self.run = Run(self.x, self.program, self.cwd)
+        return self.run
+
+
+def box_lines(text):
+    """The stderr lines message boxes print ("caption: text"), other chatter left out."""
+    return [l for l in text.splitlines() if re.match(r"^(ERROR|Error|Loader::Get[^:]*): ", l)]
+
+
+def expect_clean_exit(run, code, timeout):
+    rc = run.wait_exit(timeout)
+    check(rc == code, "exit code %s, expected %s; stderr:\n%s" % (rc, code, run.stderr()))
+
+
+def case_enter_plays_archive_to_end(c):
+    """Enter at once: full screen in the first mode; demo.dat is read; a set made to match
+    takes exactly 342 steps (no box); a short music plays to its end and the program exits."""
+    c.assets.archive_only(c.cwd)
+    run = c.start()
+    dialog = run.wait_dialog()
+    c.x.screenshot(os.path.join(c.artifacts, "dialog-%s.png" % c.flavour))
+    c.x.keys(dialog, "Return")
+    window = run.wait_gl_window()
+    geometry = c.x.geometry(window)
+    check(geometry == (0, 0) + SCREEN, "full-screen window at %s, expected %s" %
+          (geometry, (0, 0) + SCREEN))
+    expect_clean_exit(run, 0, LOAD_TIMEOUT + SHORT_MUSIC_SECONDS + 15)
+    check(run.boxes == [], "unexpected message boxes %s; stderr:\n%s" % (run.boxes, run.stderr()))
+    check(box_lines(run.stderr()) == [], "unexpected messages:\n" + run.stderr())
+
+
+def case_windowed_is_centred_close_box_while_loading(c):
+    """Unchecking "fullscreen" (Tab to the list, Tab to the box, Space) and Enter on the box
+    give a window of the mode's size, centred; the close box during loading exits 0."""
+    c.assets.folder(c.cwd)
+    run = c.start()
+    dialog = run.wait_dialog()
+    c.x.keys(dialog, "Tab", "Tab", "space", "Return")
+    window = run.wait_gl_window()
+    time.sleep(1.0)  # a few loading steps on screen
+    c.x.screenshot(os.path.join(c.artifacts, "loading-%s.png" % c.flavour))
+    x, y, width, height = c.x.geometry(window)
+    check((width, height) == SCREEN, "window size %dx%d, expected the mode's %dx%d" %
+          ((width, height) + SCREEN))
+    check((x, y) == (SCREEN[0] // 2 - width // 2, SCREEN[1] // 2 - height // 2),
+          "window at %d,%d is not centred" % (x, y))
+    check(not c.x.override_redirect(window), "the windowed window bypasses the window manager")
+    check(not run.exited(), "the program ended while loading (exit code %s)" % run.proc.poll())
+    c.x.press_close_box(window)
+    expect_clean_exit(run, 0, 15)
+    check(run.boxes == [], "unexpected message boxes %s" % run.boxes)
+
+
+def case_enter_from_mode_list_escape_while_loading(c):
+    """Enter while the mode list has the focus starts (full screen); Escape during loading
+    exits 0 at once."""
+    c.assets.folder(c.cwd)
+    run = c.start()
+    dialog = run.wait_dialog()
+    c.x.keys(dialog, "Tab", "Return")
+    window = run.wait_gl_window()
+    check(c.x.geometry(window) == (0, 0) + SCREEN, "not a full-screen window")
+    time.sleep(0.5)
+    c.x.keys(window, "Escape")
+    expect_clean_exit(run, 0, 15)
+    check(run.boxes == [], "unexpected message boxes %s" % run.boxes)
+
+
+def expect_cancelled(c, how):
+    c.assets.folder(c.cwd)
+    run = c.start()
+    dialog = run.wait_dialog()
+    if how == "cancel":
+        c.x.keys(dialog, "shift+Tab", "Return")  # from "start" back to "cancel"
+    elif how == "escape":
+        c.x.keys(dialog, "Escape")
+    else:
+        c.x.press_close_box(dialog)
+    expect_clean_exit(run, 0, 10)
+    check(not run.gl_windows, "a GL window appeared after %s" % how)
+    check(run.boxes == [] and box_lines(run.stderr()) == [],
+          "messages after %s: %s %s" % (how, run.boxes, run.stderr()))
+
+
+def case_cancel_button(c):
+    """"cancel" exits 0 without a GL window or a message."""
+    expect_cancelled(c, "cancel")
+
+
+def case_dialog_escape(c):
+    """Escape in the dialog exits 0 without a GL window."""
+    expect_cancelled(c, "escape")
+
+
+def case_dialog_close_box(c):
+    """The dialog's close box exits 0 without a GL window."""
+    expect_cancelled(c, "close box")
+
+
+def case_extra_sprite_counts_then_escape_in_playback(c):
+    """One sprite more than the matching set: "progress position = 347" in a box captioned
+    "Error", then the show plays (from ./assets/, no demo.dat); Escape ends it with 0."""
+    added = c.assets.folder(c.cwd, short_music=False, extra_sprite=True)
+    expected = "progress position = %d" % (342 + added)
+    run = c.start()
+    run.x.keys(run.wait_dialog(), "Return")
+    run.wait_gl_window()
+    window, caption = run.wait_box()
+    check(caption == "Error", "box captioned %r, expected 'Error'" % caption)
+    check("Error: %s\n" % expected in run.stderr(),
+          "stderr lacks %r:\n%s" % (expected, run.stderr()))
+    run.dismiss(window)
+    time.sleep(2.0)
+    check(not run.exited(), "the show did not go on after the count box (exit code %s)" %
+          run.proc.poll())
+    gl = run.gl_window()
+    check(gl, "the GL window is gone during playback")
+    run.x.keys(gl[0], "Escape")
+    expect_clean_exit(run, 0, 10)
+    check(run.boxes == ["Error"], "boxes %s, expected only the count" % run.boxes)
+
+
+def expect_load_failure(c, name):
+    c.assets.folder(c.cwd, missing=[name])
+    run = c.start()
+    run.x.keys(run.wait_dialog(), "Return")
+    expect_clean_exit(run, 1, LOAD_TIMEOUT)
+    err = run.stderr()
+    message = "Load error : " + name
+    check(run.boxes == ["ERROR", "Error"],
+          "boxes %s, expected ERROR then Error; stderr:\n%s" % (run.boxes, err))
+    check("ERROR: %s\n" % message in err, "stderr lacks the ERROR line:\n" + err)
+    check(err.rstrip("\n").endswith("Error: - %s" % message) and
+          "- %s\n" % message in err.split("Error: ", 1)[-1],
+          "stderr lacks the joined list as the last box:\n" + err)
+
+
+def case_missing_progress_bar_shader(c):
+    """No "progressBar.glsl": its load error, then the joined list; exit 1."""
+    expect_load_failure(c, "progressBar.glsl")
+
+
+def case_missing_music(c):
+    """No "music.ogg": "Load error : music.ogg", then "- Load error : music.ogg\\n" in a box
+    captioned "Error"; exit 1."""
+    expect_load_failure(c, "music.ogg")
+
+
+CASES = [
+    case_enter_plays_archive_to_end,
+    case_windowed_is_centred_close_box_while_loading,
+    case_enter_from_mode_list_escape_while_loading,
+    case_cancel_button,
+    case_dialog_escape,
+    case_dialog_close_box,
+    case_extra_sprite_counts_then_escape_in_playback,
+    case_missing_progress_bar_shader,
+    case_missing_music,
+]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("gl")
+    parser.add_argument("gles")
+    parser.add_argument("build_dir")
+    parser.add_argument("--packer")
+    parser.add_argument("--only", choices=["gl", "gles"])
+    parser.add_argument("--case", action="append", help="run only cases containing this")
+    parser.add_argument("--keep", action="store_true", help="keep the case folders")
+    args = parser.parse_args()
+
+    programs = [p for p, f in ((args.gl, "gl"), (args.gles, "gles"))
+                if args.only in (None, f)]
+    cases = [c for c in CASES if not args.case or any(s in c.__name__ for s in args.case)]
+    artifacts = os.path.join(args.build_dir, "artifacts")
+    os.makedirs(artifacts, exist_ok=True)
+    scratch = tempfile.mkdtemp(prefix="lumenfall-e2e-")
+    failures = []
+    try:
+        try:
+            assets = Assets(args.build_dir, args.packer, scratch)
+        except (Failure, subprocess.SubprocessError, OSError) as e:
+            print("FAIL cannot prepare the assets: %s" % e)
+            return 1
+        with XSession(*SCREEN, log_path=os.path.join(scratch, "xvfb.log")) as x:
+            for program in programs:
+                for case in cases:
+                    name = "%s %s" % (os.path.basename(program), case.__name__[5:])
+                    cwd = tempfile.mkdtemp(prefix=case.__name__[5:] + "-", dir=scratch)
+                    c = Context(x, program, assets, artifacts, cwd)
+                    started = time.monotonic()
+                    try:
+                        case(c)
+                        print("PASS %s (%.1f s)" % (name, time.monotonic() - started), flush=True)
+                    except (Failure, XError, subprocess.SubprocessError, OSError) as e:
+                        failures.append(name)
+                        print("FAIL %s (%.1f s): %s" % (name, time.monotonic() - started, e),
+                              flush=True)
+                        if not isinstance(e, Failure):
+                            traceback.print_exc()
+                        if c.run:
+                            shot = os.path.join(artifacts, "failed-%s.png" % name.replace(" ", "-"))
+                            try:
+                                x.screenshot(shot)
+                                print("     screen: %s" % shot)
+                            except (subprocess.SubprocessError, OSError):
+                                pass
+                    finally:
+                        if c.run:
+                            c.run.kill()
+                        if not args.keep:
+                            shutil.rmtree(cwd, ignore_errors=True)
+    finally:
+        if not args.keep:
+            shutil.rmtree(scratch, ignore_errors=True)
+    print("%d of %d cases passed" % (len(programs) * len(cases) - len(failures),
+                                     len(programs) * len(cases)))
+    for name in failures:
+        print("  failed: " + name)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

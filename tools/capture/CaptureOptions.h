@@ -1,0 +1,52 @@
+#pragma once
+// The capture program's command line and its clock: which frames to render and at what
+// music time each one is. Pure logic, no GL, so it is tested on its own.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+constexpr int kCaptureMaxFps = 240;
+constexpr int kCaptureMaxSide = 8192;
+
+enum class CaptureMode { Video, PngSequence, SingleFrames };
+
+struct CaptureOptions {
+    int width = 1280;
+    int height = 720;
+    int fps = 30;
+    uint32_t startMs = 0;
+    bool hasEnd = false;
+    uint32_t endMs = 0; // exclusive; the music's length when hasEnd is false
+    std::string output = "lumenfall.mp4";
+    std::string pngDir;            // empty: no PNG folder given
+    std::vector<uint32_t> atTimes; // sorted, without repeats
+
+    CaptureMode mode() const;
+};
+
+enum class ParseResult { Run, Help, Error };
+
+// Fills options from argv; on Error, error holds a one-line message (without the program name).
+ParseResult parseCaptureOptions(int argc, const char* const* argv, CaptureOptions& options,
+                                std::string& error);
+std::string captureHelpText();
+
+// Music time of frame k of a run starting at startMs: startMs + k * 1000 / fps, truncated.
+uint32_t frameTimeMs(uint32_t startMs, uint64_t frame, int fps);
+// Frames whose time lies in [startMs, endMs).
+uint64_t frameCount(uint32_t startMs, uint32_t endMs, int fps);
+
+// The frames to draw, and throw away, before drawing time t so that what scenes carry from
+// one frame to the next (a camera shot chosen at a sync pattern) is what a run drawing every
+// frame k * 1000 / fps from time 0 would have at t. Within t's scene, the last such frame of
+// every run of equal pattern number before t, in increasing order. sceneStartMs is the start
+// of t's scene window; sameScene(x) tells whether time x is drawn by that scene.
+std::vector<uint32_t> warmUpTimes(uint32_t t, int fps, uint32_t sceneStartMs,
+                                  const std::function<bool(uint32_t)>& sameScene,
+                                  const std::function<int32_t(uint32_t)>& patternAt);
+
+// File names: frame_000042.png for a sequence, at_106906.png for a single time.
+std::string sequenceFrameName(uint64_t frame);
+std::string singleFrameName(uint32_t timeMs);

@@ -1,0 +1,75 @@
+#include "MusicLength.h"
+
+#include <cstring>
+
+#include <vorbis/vorbisfile.h>
+
+namespace {
+
+struct MemoryFile {
+    const uint8_t* data;
+    uint32_t size;
+    uint32_t position;
+};
+
+size_t readMemory(void* out, size_t size, size_t count, void* source) {
+    auto* file = static_cast<MemoryFile*>(source);
+    const size_t wanted = size * count;
+    const size_t left = file->size - file->position;
+    const size_t taken = wanted < left ? wanted : left;
+    std::memcpy(out, file->data + file->position, taken);
+    file->position += static_cast<uint32_t>(taken);
+    return size == 0 ? 0 : taken / size;
+}
+
+int seekMemory(void* source, ogg_int64_t offset, int whence) {
+    auto* file = static_cast<MemoryFile*>(source);
+    ogg_int64_t base = 0;
+    if (whence == SEEK_CUR) {
+        base = file->position;
+    } else if (whence == SEEK_END) {
+        base = file->size;
+    }
+    const ogg_int64_t target = base + offset;
+    if (target < 0 || target > file->size) {
+        return -1;
+    }
+    file->position = static_cast<uint32_t>(target);
+    return 0;
+}
+
+long tellMemory(void* source) {
+    return static_cast<long>(static_cast<MemoryFile*>(source)->position);
+}
+
+} // namespace
+
+bool oggLengthSeconds(const uint8_t* data, uint32_t size, double& seconds, std::string& error) {
+    seconds = 0.0;
+    if (data == nullptr || size == 0) {
+        error = "the file is empty";
+        return false;
+    }
+    MemoryFile file{data, size, 0};
+    const ov_callbacks callbacks{readMemory, seekMemory, nullptr, tellMemory};
+    OggVorbis_File vorbis;
+    if (ov_open_callbacks(&file, &vorbis, nullptr, 0, callbacks) != 0) {
+        error = "not an Ogg Vorbis stream";
+        return false;
+    }
+    const vorbis_info* info = ov_info(&vorbis, -1);
+    const ogg_int64_t samples = ov_pcm_total(&vorbis, -1);
+    const bool ok = info != nullptr && info->rate > 0 && samples >= 0;
+    if (ok) {
+        seconds = static_cast<double>(samples) / static_cast<double>(info->rate);
+    } else {
+        error = "the stream has no length";
+    }
+    ov_clear(&vorbis);
+    return ok;
+}
+
+int32_t musicLengthMs(double seconds) {
+    const double ms = seconds * 1000.0;
+    return ms >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(ms);
+}

@@ -1,0 +1,35 @@
+#pragma once
+// A child process fed through its standard input: the encoder that turns raw frames into
+// the video. Owns the child and the write end of the pipe; the destructor closes the pipe
+// and waits, so no child outlives the program.
+
+#include <cstddef>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class VideoPipe {
+public:
+    VideoPipe() = default;
+    ~VideoPipe();
+    VideoPipe(const VideoPipe&) = delete;
+    VideoPipe& operator=(const VideoPipe&) = delete;
+
+    // Runs argv[0] (looked up on the PATH) with its stdin reading from us.
+    bool start(const std::vector<std::string>& argv);
+    // False once the child has stopped reading (it failed or exited).
+    bool write(const void* data, size_t size);
+    // Closes the pipe, waits for the child, and is true when it exited with status 0.
+    bool finish();
+
+    const std::string& error() const { return error_; }
+
+private:
+    void closePipe();
+    int wait();
+
+    pid_t child_ = -1;
+    int input_ = -1;
+    std::string program_;
+    std::string error_;
+};

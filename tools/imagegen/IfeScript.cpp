@@ -1,0 +1,242 @@
+#include "IfeScript.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(line);
+            line.clear();
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+                ++i;
+            }
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string withCrLf(const std::string& text) {
+    std::string out;
+    for (const std::string& line : splitLines(text)) {
+        out += line;
+        out += "\r\n";
+    }
+    return out;
+}
+
+namespace {
+
+class LineReader {
+public:
+    LineReader(const std::string& text, const std::string& where)
+        : lines_(splitLines(text)), where_(where) {}
+
+    // Next line that is not a comment; false at the end of the text.
+    bool next(std::string& line) {
+        while (index_ < lines_.size()) {
+            line = lines_[index_++];
+            if (line.empty() || line[0] != '#') {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::string at() const { return where_ + ":" + std::to_string(index_) + ": "; }
+
+private:
+    std::vector<std::string> lines_;
+    std::string where_;
+    size_t index_ = 0;
+};
+
+bool readInteger(const char*& cursor, int32_t& value) {
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(cursor, &end, 10);
+    if (end == cursor || errno != 0 || parsed < INT32_MIN || parsed > INT32_MAX) {
+        return false;
+    }
+    value = static_cast<int32_t>(parsed);
+    cursor = end;
+    return true;
+}
+
+bool readFloat(const char*& cursor, float& value) {
+    char* end = nullptr;
+    const double parsed = std::strtod(cursor, &end);
+    if (end == cursor || !std::isfinite(parsed)) {
+        return false;
+    }
+    value = static_cast<float>(parsed);
+    cursor = end;
+    return true;
+}
+
+bool readCount(LineReader& reader, const char* what, int32_t& value, std::string& error) {
+    std::string line;
+    const bool read = reader.next(line);
+    const char* cursor = line.c_str();
+    if (!read || !readInteger(cursor, value)) {
+        error = reader.at() + "expected " + what;
+        return false;
+    }
+    return true;
+}
+
+bool readKey(LineReader& reader, ScriptKey& key, std::string& error) {
+    std::string line;
+    if (!reader.next(line)) {
+        error = reader.at() + "missing key line";
+        return false;
+    }
+    const char* cursor = line.c_str();
+    const bool ok = readInteger(cursor, key.time) && readFloat(cursor, key.x) &&
+                    readFloat(cursor, key.y) && readInteger(cursor, key.easing) &&
+                    readFloat(cursor, key.angle) && readFloat(cursor, key.width) &&
+                    readFloat(cursor, key.height) && readFloat(cursor, key.red) &&
+                    readFloat(cursor, key.green) && readFloat(cursor, key.blue) &&
+                    readFloat(cursor, key.alpha);
+    if (!ok) {
+        error = reader.at() + "a key needs eleven values: time x y easing angle width height "
+                              "red green blue alpha";
+        return false;
+    }
+    if (key.time < 0) {
+        error = reader.at() + "key times are unsigned in the show; keep them >= 0";
+        return false;
+    }
+    if (key.easing < 0 || key.easing > 2) {
+        error = reader.at() + "easing must be 0, 1 or 2";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parseIfe(const std::string& text, const std::string& where, IfeScript& out,
+              std::string& error) {
+    out.sprites.clear();
+    LineReader reader(text, where);
+    int32_t count = 0;
+    int32_t ignored = 0;
+    if (!readCount(reader, "the sprite count", count, error) ||
+        !readCount(reader, "the second header number", ignored, error)) {
+        return false;
+    }
+    if (count < 1 || count > 64) {
+        error = reader.at() + "sprite count out of range";
+        return false;
+    }
+    for (int32_t s = 0; s < count; ++s) {
+        ScriptSprite sprite;
+        if (!reader.next(sprite.imageName) || !reader.next(sprite.text2) ||
+            !reader.next(sprite.text3)) {
+            error = reader.at() + "sprite block cut short";
+            return false;
+        }
+        if (sprite.imageName.empty() || sprite.imageName.find_first_of(" \t") == 0 ||
+            sprite.imageName.find_last_of(" \t") == sprite.imageName.size() - 1) {
+            error = reader.at() + "image name is empty or padded: '" + sprite.imageName + "'";
+            return false;
+        }
+        int32_t keyCount = 0;
+        if (!readCount(reader, "the key count", keyCount, error) ||
+            !readCount(reader, "the blend mode", sprite.blendMode, error)) {
+            return false;
+        }
+        if (keyCount < 1 || keyCount > 1000) {
+            error = reader.at() + "key count out of range";
+            return false;
+        }
+        if (sprite.blendMode < 1 || sprite.blendMode > 4) {
+            error = reader.at() + "blend mode must be 1 to 4 (0 switches blending off for good)";
+            return false;
+        }
+        for (int32_t k = 0; k < keyCount; ++k) {
+            ScriptKey key{};
+            if (!readKey(reader, key, error)) {
+                return false;
+            }
+            if (!sprite.keys.empty() && key.time <= sprite.keys.back().time) {
+                error = reader.at() + "key times must rise strictly";
+                return false;
+            }
+            sprite.keys.push_back(key);
+        }
+        out.sprites.push_back(std::move(sprite));
+    }
+    std::string rest;
+    if (reader.next(rest)) {
+        error = reader.at() + "data after the last sprite block";
+        return false;
+    }
+    return true;
+}
+
+ScriptState stateAt(const ScriptSprite& sprite, float t) {
+    const std::vector<ScriptKey>& keys = sprite.keys;
+    const size_t n = keys.size();
+    // Key times are unsigned in the show; sources keep them non-negative.
+    size_t c = 0;
+    size_t b = n - 1;
+    bool foundC = false;
+    for (size_t i = 0; i < n; ++i) {
+        if (static_cast<float>(static_cast<uint32_t>(keys[i].time)) <= t) {
+            c = i;
+            foundC = true;
+        }
+    }
+    if (!foundC) {
+        c = 0;
+    }
+    for (size_t i = n; i-- > 0;) {
+        if (static_cast<float>(static_cast<uint32_t>(keys[i].time)) >= t) {
+            b = i;
+        }
+    }
+    double u = 0.0;
+    if (c != b) {
+        const uint32_t span = static_cast<uint32_t>(keys[b].time) -
+                              static_cast<uint32_t>(keys[c].time);
+        u = (t - static_cast<float>(static_cast<uint32_t>(keys[c].time))) / span;
+    }
+    const int32_t kind = keys[c].easing;
+    auto ease = [&](double a, double z) -> float {
+        constexpr double kHalfPi = 1.5707963267948966;
+        switch (kind) {
+        case 0:
+            return static_cast<float>(a + (z - a) * u);
+        case 1:
+            return static_cast<float>(a + (z - a) * std::sin(u * kHalfPi));
+        case 2:
+            return static_cast<float>(a + (z - a) * (1.0 - std::sin(u * kHalfPi + kHalfPi)));
+        default:
+            return 0.0f;
+        }
+    };
+    const ScriptKey& from = keys[c];
+    const ScriptKey& to = keys[b];
+    ScriptState s{};
+    s.x = ease(from.x, to.x);
+    s.y = ease(from.y, to.y);
+    s.angle = ease(from.angle, to.angle);
+    s.width = ease(from.width, to.width);
+    s.height = ease(from.height, to.height);
+    s.red = ease(from.red, to.red) / 255.0f;
+    s.green = ease(from.green, to.green) / 255.0f;
+    s.blue = ease(from.blue, to.blue) / 255.0f;
+    s.alpha = ease(from.alpha, to.alpha) / 255.0f;
+    return s;
+}
