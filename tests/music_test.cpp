@@ -1,1 +1,105 @@
-// Tests to come.
+// The music object: what open reports, the no-sound fallback, the length handed to the show
+// and where the frame loop stops.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "demo/Music.h"
+#include "loader/Loader.h"
+#include "platform/Audio.h"
+#include "progress/Progress.h"
+#include "report/Errors.h"
+#include "support/OggMaker.h"
+#include "support/TestSupport.h"
+
+using namespace testing_support;
+
+namespace {
+
+class MusicTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Loader::Close();
+        progressResetForCounting();
+        chdir_ = std::make_unique<ScopedChdir>(dir_.path());
+        std::system("mkdir -p assets");
+    }
+    void TearDown() override {
+        chdir_.reset();
+        unsetenv("SDL_AUDIODRIVER");
+    }
+
+    TempDir dir_;
+    std::unique_ptr<ScopedChdir> chdir_;
+    CaptureBoxes boxes_;
+};
+
+}  // namespace
+
+TEST_F(MusicTest, OpensWithoutASoundDeviceAndKeepsTheClock) {
+    // This machine has no sound card; a broken driver name makes sure of it elsewhere too.
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    writeFile("assets/music.ogg", makeOgg(2.0));
+    Music music;
+    ASSERT_TRUE(music.open("music.ogg", 5000, 1.0f));
+    EXPECT_EQ(audio::currentDevice(), 0) << "falls back to the silent device";
+    EXPECT_TRUE(errorList().empty());
+    EXPECT_EQ(progress().position, 7) << "the asset's two steps and five of its own";
+    EXPECT_EQ(music.lengthBytes, 2u * 44100u * 4u);
+    EXPECT_EQ(music.lengthMs(), 2000);
+    EXPECT_EQ(music.endPositionBytes(), music.lengthBytes - 5000);
+
+    music.play();
+    uint64_t position = 0;
+    for (int i = 0; i < 200 && position == 0; ++i) {
+        position = music.positionBytes();
+    }
+    const uint64_t later = music.positionBytes();
+    EXPECT_GE(later, position);
+    EXPECT_EQ(music.positionMs(44100 * 4), 1000u);
+    music.teardown();
+    EXPECT_EQ(music.stream, 0u);
+    EXPECT_EQ(audio::currentDevice(), 1) << "the library is closed again";
+}
+
+TEST_F(MusicTest, AStreamShorterThanTheMarginEndsAtItsOwnEnd) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    writeFile("assets/music.ogg", makeOgg(0.01));
+    Music music;
+    ASSERT_TRUE(music.open("music.ogg", 5000, 1.0f));
+    ASSERT_LT(music.lengthBytes, 5000u);
+    EXPECT_EQ(music.endPositionBytes(), music.lengthBytes);
+}
+
+TEST_F(MusicTest, FailuresReportTheDesignedMessages) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> file;
+        const char* message;
+    };
+    std::vector<uint8_t> corrupt = makeOgg(1.0);
+    for (size_t i = 0; i < corrupt.size(); i += 7) {
+        corrupt[i] ^= 0xa5;
+    }
+    const std::vector<Case> cases = {
+        {"missing", {}, "Load error : music.ogg"},
+        {"corrupt", corrupt, "BASS_StreamCreateFile error : music.ogg"},
+        {"not audio", std::vector<uint8_t>(1000, 'x'), "BASS_StreamCreateFile error : music.ogg"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        clearErrorList();
+        std::remove("assets/music.ogg");
+        if (!c.file.empty()) {
+            writeFile("assets/music.ogg", c.file);
+        }
+        Music music;
+        EXPECT_FALSE(music.open("music.ogg", 5000, 1.0f));
+        ASSERT_FALSE(errorList().empty());
+        EXPECT_EQ(errorList().back(), c.message);
+        music.teardown();
+        EXPECT_EQ(audio::currentDevice(), 1) << "nothing stays open after a failed open";
+        EXPECT_EQ(music.file.data, nullptr);
+    }
+}

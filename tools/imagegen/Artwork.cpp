@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "TextRenderer.h"
 
@@ -71,10 +70,10 @@ Raster drawFan() {
             return 0.0;
         }
         const double t = (r - kRoot) / (kTip - kRoot);
-        double halfWidth = 0.16 + 0.30 * std::pow(t / 0.72, 0.8);
+        double halfWidth = 0.18 + 0.32 * std::pow(t / 0.72, 0.8);
         if (t > 0.72) {
             const double u = (t - 0.72) / 0.28;
-            halfWidth = 0.46 * std::sqrt(std::max(0.0, 1.0 - u * u));
+            halfWidth = 0.50 * std::sqrt(std::max(0.0, 1.0 - u * u));
         }
         const double phi = std::atan2(y, x);
         for (int blade = 0; blade < kBlades; ++blade) {
@@ -84,7 +83,7 @@ Raster drawFan() {
                 // Leading edge black, trailing edge a dark grey: the blades read as turned
                 // surfaces and the points on them shimmer a little less.
                 const double across = (offset / halfWidth + 1.0) * 0.5;
-                return 1.0 - 0.28 * smoothstep(0.2, 1.0, across);
+                return 1.0 - 0.24 * smoothstep(0.35, 1.0, across);
             }
         }
         return 0.0;
@@ -120,9 +119,9 @@ const TextRecipe kTextRecipes[] = {
      Align::Centre},
     {"tagline.png", "DejaVuSans.ttf", "A REAL-TIME AUDIO-VISUAL SHOW", 12.5, 0.42, 420.0, 32.0,
      Align::Centre},
-    {"role-code.png", "DejaVuSans.ttf", "CODE", 13.0, 0.45, 160.0, 32.0, Align::Left},
-    {"role-music.png", "DejaVuSans.ttf", "MUSIC", 13.0, 0.45, 160.0, 32.0, Align::Left},
-    {"role-graphics.png", "DejaVuSans.ttf", "GRAPHICS", 13.0, 0.45, 160.0, 32.0, Align::Left},
+    {"role-code.png", "DejaVuSans.ttf", "CODE", 14.5, 0.42, 160.0, 32.0, Align::Left},
+    {"role-music.png", "DejaVuSans.ttf", "MUSIC", 14.5, 0.42, 160.0, 32.0, Align::Left},
+    {"role-graphics.png", "DejaVuSans.ttf", "GRAPHICS", 14.5, 0.42, 160.0, 32.0, Align::Left},
     {"team.png", "DejaVuSans-ExtraLight.ttf", "the lumenfall team", 40.0, 0.05, 460.0, 64.0,
      Align::Left},
     {"thanks.png", "DejaVuSans-ExtraLight.ttf", "thank you for watching", 24.0, 0.14, 420.0,
@@ -177,7 +176,6 @@ bool drawText(const TextRecipe& recipe, const std::string& fontDir, Raster& out,
                 std::to_string(inkWidth) + " x " + std::to_string(inkHeight) + " texels)";
         return false;
     }
-    std::fprintf(stderr, "DBG %s ink %d x %d canvas %d x %d\n", recipe.name, inkWidth, inkHeight, width, height);
     Raster glyphs(width, height, 1);
     for (int y = 0; y < inkHeight; ++y) {
         for (int x = 0; x < inkWidth; ++x) {
