@@ -48,7 +48,7 @@ struct Stream {
     bool playing = false;
     bool ended = false;
     float volume = 1.0f;
-    uint64_t framesHanded = 0;  // stream frames given to the device so far
+    uint64_t framesHanded = 0; // stream frames given to the device so far
     // Decoded stereo frames not yet handed over (a decoder read can exceed a device buffer).
     int16_t pending[kPendingFrames * kChannels];
     int pendingCount = 0;
@@ -63,7 +63,7 @@ struct ClockSnapshot {
     uint64_t streamStart = 0;
     uint64_t streamFrames = 0;
     Clock::time_point handedAt{};
-    uint64_t lastReturned = 0;  // frames; positions never go backwards
+    uint64_t lastReturned = 0; // frames; positions never go backwards
 };
 
 // The "no sound" output has no callback: the clock alone moves the position.
@@ -124,10 +124,17 @@ int memorySeek(void* datasource, ogg_int64_t offset, int whence) {
     const int64_t size = static_cast<int64_t>(source->size);
     int64_t base = 0;
     switch (whence) {
-    case SEEK_SET: base = 0; break;
-    case SEEK_CUR: base = static_cast<int64_t>(source->cursor); break;
-    case SEEK_END: base = size; break;
-    default: return -1;
+    case SEEK_SET:
+        base = 0;
+        break;
+    case SEEK_CUR:
+        base = static_cast<int64_t>(source->cursor);
+        break;
+    case SEEK_END:
+        base = size;
+        break;
+    default:
+        return -1;
     }
     // Both terms lie in [-size, size] once checked, so the sum cannot overflow.
     if (offset < -size || offset > size) {
@@ -170,7 +177,7 @@ bool decodeMore(Stream& s, int& holes) {
             continue;
         }
         if (got == OV_HOLE) {
-            return false;  // silent for now, try again next buffer
+            return false; // silent for now, try again next buffer
         }
         if (got <= 0) {
             s.ended = true;
@@ -188,7 +195,7 @@ bool decodeMore(Stream& s, int& holes) {
                 s.pending[2 * i + 1] = samples[i];
             }
         } else {
-            s.ended = true;  // links are checked when the stream is made; never play garbage
+            s.ended = true; // links are checked when the stream is made; never play garbage
             return false;
         }
         s.pendingPos = 0;
@@ -277,9 +284,11 @@ void closeStream() {
     }
 }
 
-}  // namespace
+} // namespace
 
-uint32_t getVersion() { return kVersion; }
+uint32_t getVersion() {
+    return kVersion;
+}
 
 bool init(int device, int frequency) {
     if (state.device != kNotInitialised || frequency != kSampleRate) {
@@ -342,11 +351,11 @@ uint32_t streamCreateMemory(const void* data, uint64_t length) {
         return 0;
     }
     const ov_callbacks callbacks{memoryRead, memorySeek, nullptr, memoryTell};
-    DeviceLock lock;  // the callback looks at `open`; keep it out while the stream is made
+    DeviceLock lock; // the callback looks at `open`; keep it out while the stream is made
     s.source = MemorySource{static_cast<const unsigned char*>(data), length, 0};
     s.file = OggVorbis_File{};
     if (ov_open_callbacks(&s.source, &s.file, nullptr, 0, callbacks) < 0) {
-        return 0;  // vorbisfile has already cleared the half-opened file
+        return 0; // vorbisfile has already cleared the half-opened file
     }
     // Every link must be 44100 Hz mono or stereo: there is no resampler behind this.
     bool playable = ov_seekable(&s.file) != 0;
@@ -403,7 +412,7 @@ double channelBytes2Seconds(uint32_t /*handle*/, uint64_t bytes) {
 uint64_t channelSeconds2Bytes(uint32_t /*handle*/, double seconds) {
     constexpr uint64_t kMaxFrames = std::numeric_limits<uint64_t>::max() / kBytesPerFrame;
     if (!(seconds > 0.0)) {
-        return 0;  // negative and NaN
+        return 0; // negative and NaN
     }
     const double frames = std::floor(seconds * kSampleRate);
     if (frames >= static_cast<double>(kMaxFrames)) {
@@ -460,7 +469,7 @@ bool stop() {
     }
     state.outputStarted = false;
     if (state.sdlDevice != 0) {
-        SDL_PauseAudioDevice(state.sdlDevice, 1);  // returns once the callback has finished
+        SDL_PauseAudioDevice(state.sdlDevice, 1); // returns once the callback has finished
     } else if (state.silent.running) {
         state.silent.baseFrames = silentFrames(Clock::now());
         state.silent.running = false;
@@ -483,7 +492,7 @@ bool free() {
         return false;
     }
     if (state.sdlDevice != 0) {
-        SDL_CloseAudioDevice(state.sdlDevice);  // joins the callback thread
+        SDL_CloseAudioDevice(state.sdlDevice); // joins the callback thread
         state.sdlDevice = 0;
     }
     closeStream();
@@ -497,6 +506,8 @@ bool free() {
     return true;
 }
 
-int currentDevice() { return state.device; }
+int currentDevice() {
+    return state.device;
+}
 
-}  // namespace audio
+} // namespace audio

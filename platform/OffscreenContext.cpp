@@ -37,9 +37,11 @@ std::string eglErrorText(const char* what) {
     return std::string(what) + code;
 }
 
-}  // namespace
+} // namespace
 
-OffscreenContext::~OffscreenContext() { destroy(); }
+OffscreenContext::~OffscreenContext() {
+    destroy();
+}
 
 bool OffscreenContext::create(int width, int height) {
     destroy();
@@ -64,7 +66,8 @@ bool OffscreenContext::create(int width, int height) {
     display_ = display;
     ++g_liveContexts;
     const char* extensions = eglQueryString(display, EGL_EXTENSIONS);
-    if (extensions == nullptr || std::strstr(extensions, "EGL_KHR_surfaceless_context") == nullptr) {
+    if (extensions == nullptr ||
+        std::strstr(extensions, "EGL_KHR_surfaceless_context") == nullptr) {
         error_ = "EGL_KHR_surfaceless_context is not supported";
         destroy();
         return false;
@@ -75,12 +78,13 @@ bool OffscreenContext::create(int width, int height) {
         return false;
     }
 
-    // An ES 2 context; the surface type does not matter since nothing is drawn to a surface.
-    const EGLint configAttributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_ES2_BIT, EGL_NONE};
+    // An ES 2 context. Nothing is drawn to a surface, so any surface type will do (the
+    // default asks for window surfaces, which the surfaceless platform has none of).
+    const EGLint configAttributes[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_ES2_BIT, EGL_SURFACE_TYPE, 0,
+                                       EGL_NONE};
     EGLConfig config = nullptr;
     EGLint configCount = 0;
-    if (!eglChooseConfig(display, configAttributes, &config, 1, &configCount) ||
-        configCount < 1) {
+    if (!eglChooseConfig(display, configAttributes, &config, 1, &configCount) || configCount < 1) {
         error_ = eglErrorText("no EGL config for OpenGL ES 2");
         destroy();
         return false;

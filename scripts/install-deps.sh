@@ -16,7 +16,7 @@ packages=(
     xvfb xauth xdotool x11-apps xfonts-base python3 zip unzip
     glslang-tools ffmpeg sox imagemagick locales
     # content tools
-    fonts-dejavu-core
+    fonts-dejavu-core fonts-dejavu-extra
     # hardening
     clang libclang-rt-14-dev llvm valgrind
 )

@@ -26,9 +26,13 @@ using testing_support::makeOgg;
 
 constexpr uint64_t kBytesPerSecond = 44100 * 4;
 
-double msOfBytes(double bytes) { return bytes * 1000.0 / kBytesPerSecond; }
+double msOfBytes(double bytes) {
+    return bytes * 1000.0 / kBytesPerSecond;
+}
 
-void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 // Every test starts and ends with the back-end shut and SDL choosing its own driver.
 class AudioTest : public ::testing::Test {
@@ -102,7 +106,8 @@ TEST_F(AudioTest, TeardownIsSafeInEveryState) {
         SCOPED_TRACE(c.name);
         uint32_t handle = 0;
         switch (c.setup) {
-        case Setup::Never: break;
+        case Setup::Never:
+            break;
         case Setup::InitFailed:
             setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
             ASSERT_FALSE(audio::init(-1, 44100));
@@ -238,8 +243,8 @@ TEST_F(AudioTest, VolumeAcceptsOnlyUsableValues) {
     for (float volume : {0.0f, 0.5f, 1.0f}) {
         EXPECT_TRUE(audio::channelSetVolume(handle, volume)) << volume;
     }
-    for (float volume : {-0.5f, std::numeric_limits<float>::quiet_NaN(),
-                         std::numeric_limits<float>::infinity()}) {
+    for (float volume :
+         {-0.5f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
         EXPECT_FALSE(audio::channelSetVolume(handle, volume)) << volume;
     }
     EXPECT_FALSE(audio::channelSetVolume(handle + 1, 1.0f));
@@ -258,7 +263,8 @@ TEST_F(AudioTest, SilentClockFollowsWallTime) {
     ASSERT_TRUE(audio::channelPlay(handle, true));
     sleepMs(500);
     const uint64_t position = audio::channelGetPosition(handle);
-    const double elapsedMs = std::chrono::duration<double, std::milli>(Clock::now() - before).count();
+    const double elapsedMs =
+        std::chrono::duration<double, std::milli>(Clock::now() - before).count();
     EXPECT_EQ(position % 4, 0u);
     EXPECT_LE(msOfBytes(position), elapsedMs + 1.0);
     EXPECT_GE(msOfBytes(position), elapsedMs - 50.0);
@@ -290,11 +296,11 @@ TEST_F(AudioTest, DeviceClockIsSmoothAndMonotonic) {
     ASSERT_NE(handle, 0u);
     ASSERT_TRUE(audio::channelSetVolume(handle, 1.0f));
     ASSERT_TRUE(audio::channelPlay(handle, true));
-    sleepMs(100);  // let the callback thread settle
+    sleepMs(100); // let the callback thread settle
 
     struct Sample {
-        double ms;        // wall clock
-        double playedMs;  // position
+        double ms;       // wall clock
+        double playedMs; // position
     };
     std::vector<Sample> samples;
     const Clock::time_point origin = Clock::now();
@@ -384,7 +390,7 @@ TEST_F(AudioTest, DecodedSoundReachesTheDevice) {
         sleepMs(5);
     }
     ASSERT_EQ(audio::channelGetPosition(handle), length);
-    sleepMs(50);  // a few buffers of silence after the end
+    sleepMs(50); // a few buffers of silence after the end
     ASSERT_TRUE(audio::free());
 
     const std::vector<uint8_t> bytes = testing_support::readFile(raw);
@@ -408,4 +414,4 @@ TEST_F(AudioTest, DecodedSoundReachesTheDevice) {
     EXPECT_GT(frames.size() / 2, last + 1) << "silence follows the end";
 }
 
-}  // namespace
+} // namespace

@@ -19,7 +19,7 @@ Camera neutralCamera() {
     return camera;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Camera, DefaultProjectionEntries) {
     Camera camera;
@@ -27,11 +27,16 @@ TEST(Camera, DefaultProjectionEntries) {
     for (int column = 0; column < 4; ++column) {
         for (int row = 0; row < 4; ++row) {
             float expected = 0.0f;
-            if (column == 0 && row == 0) expected = 0.5625f;
-            if (column == 1 && row == 1) expected = 1.0f;
-            if (column == 2 && row == 2) expected = -1001.0f / 999.0f;
-            if (column == 2 && row == 3) expected = -1.0f;
-            if (column == 3 && row == 2) expected = -2000.0f / 999.0f;
+            if (column == 0 && row == 0)
+                expected = 0.5625f;
+            if (column == 1 && row == 1)
+                expected = 1.0f;
+            if (column == 2 && row == 2)
+                expected = -1001.0f / 999.0f;
+            if (column == 2 && row == 3)
+                expected = -1.0f;
+            if (column == 3 && row == 2)
+                expected = -2000.0f / 999.0f;
             EXPECT_NEAR(camera.projection[column][row], expected, 1e-6f)
                 << "column " << column << " row " << row;
         }

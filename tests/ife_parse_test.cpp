@@ -52,7 +52,7 @@ private:
     bool ok_ = false;
 };
 
-}  // namespace
+} // namespace
 
 TEST(IfeParse, IntegerLines) {
     const std::pair<const char*, int32_t> cases[] = {
@@ -126,10 +126,9 @@ TEST(IfeEase, Curves) {
         float expected;
     };
     const Case cases[] = {
-        {0, 0.0f, 100.0f},   {0, 0.5f, 200.0f},   {0, 1.0f, 300.0f},
-        {1, 0.5f, 241.42136f}, {1, 1.0f, 300.0f}, {2, 0.5f, 158.57864f},
-        {2, 0.0f, 100.0f},   {2, 1.0f, 300.0f},   {7, 0.5f, 0.0f},
-        {-1, 0.0f, 0.0f},
+        {0, 0.0f, 100.0f}, {0, 0.5f, 200.0f},     {0, 1.0f, 300.0f}, {1, 0.5f, 241.42136f},
+        {1, 1.0f, 300.0f}, {2, 0.5f, 158.57864f}, {2, 0.0f, 100.0f}, {2, 1.0f, 300.0f},
+        {7, 0.5f, 0.0f},   {-1, 0.0f, 0.0f},
     };
     for (const Case& c : cases) {
         EXPECT_NEAR(ease(c.kind, 100.0f, 300.0f, c.u), c.expected, 1e-3f)
@@ -144,7 +143,7 @@ TEST(IfeSpriteState, KeyframePairsAndEasing) {
         float x;
     };
     const Case cases[] = {
-        {0, -3.0f, 100.0f}, {0, 0.0f, 100.0f},  {0, 5.0f, 200.0f},     {0, 10.0f, 300.0f},
+        {0, -3.0f, 100.0f}, {0, 0.0f, 100.0f},     {0, 5.0f, 200.0f},     {0, 10.0f, 300.0f},
         {0, 50.0f, 300.0f}, {1, 5.0f, 241.42136f}, {2, 5.0f, 158.57864f}, {7, 5.0f, 0.0f},
     };
     for (const Case& c : cases) {
@@ -158,16 +157,16 @@ TEST(IfeSpriteState, KeyframePairsAndEasing) {
 TEST(IfeSpriteState, EasingSevenCollapsesEveryProperty) {
     const IfeSprite sprite = spriteWithKeys({key(0, 100.0f, 7), key(10, 300.0f, 0)});
     const IfeSpriteState s = sprite.stateAt(5.0f);
-    for (float value : {s.x, s.y, s.angle, s.halfWidth, s.halfHeight, s.red, s.green, s.blue,
-                        s.alpha}) {
+    for (float value :
+         {s.x, s.y, s.angle, s.halfWidth, s.halfHeight, s.red, s.green, s.blue, s.alpha}) {
         EXPECT_EQ(value, 0.0f);
     }
 }
 
 TEST(IfeSpriteState, TheEarlierKeysEasingIsUsed) {
     // The later key says ease-out, but the pair starts at a linear key.
-    const IfeSprite sprite = spriteWithKeys({key(0, 100.0f, 0), key(10, 300.0f, 1),
-                                             key(20, 500.0f, 0)});
+    const IfeSprite sprite =
+        spriteWithKeys({key(0, 100.0f, 0), key(10, 300.0f, 1), key(20, 500.0f, 0)});
     EXPECT_NEAR(sprite.stateAt(5.0f).x, 200.0f, 1e-3f);
     EXPECT_NEAR(sprite.stateAt(15.0f).x, 300.0f + 200.0f * 0.70710678f, 1e-3f);
 }
@@ -184,8 +183,8 @@ TEST(IfeSpriteState, SizeAndColour) {
 }
 
 TEST(IfeSpriteState, KeysOfEqualTimeHoldInsteadOfDividingByZero) {
-    const IfeSprite sprite = spriteWithKeys({key(0, 100.0f, 0), key(10, 300.0f, 0),
-                                             key(10, 700.0f, 0), key(20, 900.0f, 0)});
+    const IfeSprite sprite = spriteWithKeys(
+        {key(0, 100.0f, 0), key(10, 300.0f, 0), key(10, 700.0f, 0), key(20, 900.0f, 0)});
     const IfeSpriteState s = sprite.stateAt(10.0f);
     EXPECT_FALSE(std::isnan(s.x));
     // The last key at or before t is held.
@@ -216,4 +215,11 @@ TEST(IfeReadDataLine, CommentAtTheEndIsWhatRemains) {
     fillAsset(asset, "1\r# trailing");
     EXPECT_EQ(readDataLine(asset), "1");
     EXPECT_EQ(readDataLine(asset), "# trailing");
+}
+
+TEST(IfeSpriteState, NoKeysGiveAnEmptyState) {
+    const IfeSprite sprite;
+    const IfeSpriteState s = sprite.stateAt(3.0f);
+    EXPECT_EQ(s.halfWidth, 0.0f);
+    EXPECT_EQ(s.alpha, 0.0f);
 }

@@ -50,7 +50,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(IfeTest, SpriteCoversExactlyItsVirtualRectangle) {
     writeAsset("one.ife", crlf({"1", "0", "white.png", "", "", "1", "2",
@@ -76,9 +76,9 @@ TEST_F(IfeTest, SpriteCoversExactlyItsVirtualRectangle) {
 
 TEST_F(IfeTest, SpriteMovesAndTintsBetweenKeys) {
     // Half-way between x = 100 and 300 and from black to full red.
-    writeAsset("move.ife", crlf({"1", "0", "white.png", "", "", "2", "2",
-                                 "0 100 360 0 0 20 20 0 0 0 255",
-                                 "10 300 360 0 0 20 20 255 0 0 255"}));
+    writeAsset("move.ife",
+               crlf({"1", "0", "white.png", "", "", "2", "2", "0 100 360 0 0 20 20 0 0 0 255",
+                     "10 300 360 0 0 20 20 255 0 0 255"}));
     Ife ife;
     ASSERT_TRUE(ife.load("move.ife"));
     const std::vector<uint8_t> rgba = render(ife, 5.0f);
@@ -91,10 +91,26 @@ TEST_F(IfeTest, SpriteMovesAndTintsBetweenKeys) {
     EXPECT_EQ(pixelAt(rgba, kScreenWidth, kScreenHeight, 210, 360)[0], 0);
 }
 
+TEST_F(IfeTest, FirstImageRowIsTheTopOfTheSprite) {
+    const uint8_t redOverBlue[] = {255, 0, 0, 255, 0, 0, 255, 255};
+    ASSERT_NE(stbi_write_png(dir_.file("assets/flag.png").c_str(), 1, 2, 4, redOverBlue, 4), 0);
+    writeAsset("flag.ife", crlf({"1", "0", "flag.png", "", "", "1", "2",
+                                 "0 640 360 0 0 100 100 255 255 255 255"}));
+    Ife ife;
+    ASSERT_TRUE(ife.load("flag.ife"));
+    const std::vector<uint8_t> rgba = render(ife, 0.0f);
+    const uint8_t* top = pixelAt(rgba, kScreenWidth, kScreenHeight, 640, 400);
+    const uint8_t* bottom = pixelAt(rgba, kScreenWidth, kScreenHeight, 640, 320);
+    EXPECT_EQ(top[0], 255);
+    EXPECT_EQ(top[2], 0);
+    EXPECT_EQ(bottom[0], 0);
+    EXPECT_EQ(bottom[2], 255);
+}
+
 TEST_F(IfeTest, ModeZeroSpriteLeavesBlendingOff) {
-    writeAsset("modes.ife", crlf({"2", "0",
-                                  "white.png", "", "", "1", "0", "0 100 100 0 0 10 10 255 255 255 255",
-                                  "white.png", "", "", "1", "1", "0 200 100 0 0 10 10 255 255 255 255"}));
+    writeAsset("modes.ife",
+               crlf({"2", "0", "white.png", "", "", "1", "0", "0 100 100 0 0 10 10 255 255 255 255",
+                     "white.png", "", "", "1", "1", "0 200 100 0 0 10 10 255 255 255 255"}));
     Ife ife;
     ASSERT_TRUE(ife.load("modes.ife"));
     glEnable(GL_BLEND);
@@ -123,28 +139,68 @@ TEST_F(IfeTest, ParsingFiles) {
     const Case cases[] = {
         {"comments anywhere",
          "# made by hand\r\n1\r\n#\r\n0\r\nwhite.png\r\n# text lines follow\r\nsecond\r\nthird\r\n"
-         "1\r\n#mode\r\n2\r\n# key\r\n" + key + "\r\n",
-         true, 1, {1}, ""},
-        {"CR-only line ends", "1\r0\rwhite.png\r\r\r2\r1\r" + key + "\r" + key + "\r", true, 1,
-         {2}, ""},
+         "1\r\n#mode\r\n2\r\n# key\r\n" +
+             key + "\r\n",
+         true,
+         1,
+         {1},
+         ""},
+        {"CR-only line ends",
+         "1\r0\rwhite.png\r\r\r2\r1\r" + key + "\r" + key + "\r",
+         true,
+         1,
+         {2},
+         ""},
         {"an empty line takes the key count's place",
-         crlf({"1", "0", "white.png", "", "", "", "1"}), true, 1, {0}, ""},
+         crlf({"1", "0", "white.png", "", "", "", "1"}),
+         true,
+         1,
+         {0},
+         ""},
         {"zero sprites", crlf({"0", "0"}), true, 0, {}, ""},
         {"no number gives zero sprites", crlf({"many", "0"}), true, 0, {}, ""},
-        {"LF-only file is one line", "1\n0\nwhite.png\n\n\n1\n2\n" + key + "\n", false, 1, {},
+        {"LF-only file is one line",
+         "1\n0\nwhite.png\n\n\n1\n2\n" + key + "\n",
+         false,
+         1,
+         {},
          "Texture load error : "},
-        {"fewer sprites than counted", crlf({"2", "0", "white.png", "", "", "1", "2", key}),
-         false, 2, {1}, "Texture load error : "},
-        {"missing key lines read as zero keys", crlf({"1", "0", "white.png", "", "", "3", "2", key}),
-         true, 1, {3}, ""},
+        {"fewer sprites than counted",
+         crlf({"2", "0", "white.png", "", "", "1", "2", key}),
+         false,
+         2,
+         {1},
+         "Texture load error : "},
+        {"missing key lines read as zero keys",
+         crlf({"1", "0", "white.png", "", "", "3", "2", key}),
+         true,
+         1,
+         {3},
+         ""},
         {"negative sprite count", crlf({"-1", "0"}), false, 0, {}, "Ife count error : test.ife"},
-        {"absurd sprite count", crlf({"2000000000", "0", "white.png", "", "", "1", "2", key}),
-         false, 0, {}, "Ife count error : test.ife"},
-        {"negative key count", crlf({"1", "0", "white.png", "", "", "-5", "2", key}), false, 1,
-         {0}, "Ife count error : test.ife"},
-        {"absurd key count", crlf({"1", "0", "white.png", "", "", "1000000000", "2", key}), false,
-         1, {0}, "Ife count error : test.ife"},
-        {"missing image", crlf({"1", "0", "nothere.png", "", "", "1", "2", key}), false, 1, {},
+        {"absurd sprite count",
+         crlf({"2000000000", "0", "white.png", "", "", "1", "2", key}),
+         false,
+         0,
+         {},
+         "Ife count error : test.ife"},
+        {"negative key count",
+         crlf({"1", "0", "white.png", "", "", "-5", "2", key}),
+         false,
+         1,
+         {0},
+         "Ife count error : test.ife"},
+        {"absurd key count",
+         crlf({"1", "0", "white.png", "", "", "1000000000", "2", key}),
+         false,
+         1,
+         {0},
+         "Ife count error : test.ife"},
+        {"missing image",
+         crlf({"1", "0", "nothere.png", "", "", "1", "2", key}),
+         false,
+         1,
+         {},
          "Texture load error : nothere.png"},
     };
     for (const Case& c : cases) {
@@ -215,9 +271,8 @@ TEST_F(IfeTest, SameKeysUnderAGermanLocale) {
 }
 
 TEST_F(IfeTest, SpriteWithoutKeysIsSkipped) {
-    writeAsset("empty.ife", crlf({"2", "0", "white.png", "", "", "0", "0",
-                                  "white.png", "", "", "1", "1",
-                                  "0 640 360 0 0 100 100 255 255 255 255"}));
+    writeAsset("empty.ife", crlf({"2", "0", "white.png", "", "", "0", "0", "white.png", "", "", "1",
+                                  "1", "0 640 360 0 0 100 100 255 255 255 255"}));
     Ife ife;
     ASSERT_TRUE(ife.load("empty.ife"));
     glEnable(GL_BLEND);
@@ -228,8 +283,8 @@ TEST_F(IfeTest, SpriteWithoutKeysIsSkipped) {
 }
 
 TEST_F(IfeTest, LoadSteps) {
-    writeAsset("steps.ife", crlf({"2", "0", "white.png", "", "", "0", "0",
-                                  "white.png", "", "", "0", "0"}));
+    writeAsset("steps.ife",
+               crlf({"2", "0", "white.png", "", "", "0", "0", "white.png", "", "", "0", "0"}));
     Ife ife;
     ASSERT_TRUE(ife.load("steps.ife"));
     // Program 20, the file 2, a new texture 6, the same texture again 5.

@@ -84,3 +84,230 @@ TEST(ModeList, SelectionOutsideTheListIsRefused) {
     EXPECT_FALSE(modeForLine(list, 3, kMonitor.data(), 3, mode));
     EXPECT_FALSE(modeForLine(list, 0, nullptr, count, mode));
 }
+
+// The GTK dialog itself, on a private Xvfb, driven with xdotool from a second thread while
+// the main thread sits in the modal loop.
+
+#include <GLFW/glfw3.h>
+#include <gtk/gtk.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/MessageBox.h"
+#include "platform/SetupDialog.h"
+
+namespace {
+
+class PrivateXServer {
+public:
+    PrivateXServer() {
+        if (std::system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") != 0)
+            return;
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            setpgid(0, 0);
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+                   "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        // Xvfb writes its display number once it accepts connections.
+        std::string number;
+        pollfd readable{fds[0], POLLIN, 0};
+        while (pid_ > 0 && number.find('\n') == std::string::npos &&
+               poll(&readable, 1, 10000) > 0) {
+            char buffer[16];
+            const ssize_t got = read(fds[0], buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            number.append(buffer, static_cast<size_t>(got));
+        }
+        close(fds[0]);
+        if (number.find('\n') != std::string::npos)
+            display_ = ":" + number.substr(0, number.find('\n'));
+    }
+    ~PrivateXServer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    PrivateXServer(const PrivateXServer&) = delete;
+    PrivateXServer& operator=(const PrivateXServer&) = delete;
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// One server and one GTK for the whole run: GTK binds to the first display it opens.
+const std::string& dialogDisplay() {
+    static PrivateXServer server;
+    static const bool ready = [] {
+        if (server.display().empty())
+            return false;
+        setenv("DISPLAY", server.display().c_str(), 1);
+        return initGtkOnce();
+    }();
+    static const std::string none;
+    return ready ? server.display() : none;
+}
+
+// Types `keys` into the dialog once it shows; `afterwards` runs when they are typed.
+std::thread typeInto(const std::string& keys, const std::string& afterwards = "") {
+    return std::thread([keys, afterwards] {
+        // Separate calls: a "key" chained after "search" targets the found window, and
+        // when that window goes away between press and release xdotool dies with the key
+        // held down, which then auto-repeats into the next dialog.
+        const std::string script =
+            "w=$(timeout 10 xdotool search --sync --onlyvisible --name '^lumenfall$' | head -1)"
+            " && xdotool windowfocus $w && sleep 0.3 && timeout 10 xdotool key --delay 150 " +
+            keys + " >/dev/null 2>&1" + (afterwards.empty() ? "" : "; " + afterwards);
+        if (std::system(script.c_str()) != 0) {
+        }
+    });
+}
+
+// Cancels any dialog still up after 20 s, so a lost key fails the test instead of hanging it.
+struct Watchdog {
+    std::atomic<bool> fired{false};
+    guint source = 0;
+    Watchdog() {
+        source = g_timeout_add_seconds(20, [](gpointer data) -> gboolean {
+            auto* self = static_cast<Watchdog*>(data);
+            self->fired = true;
+            GList* windows = gtk_window_list_toplevels();
+            for (GList* w = windows; w != nullptr; w = w->next)
+                if (GTK_IS_DIALOG(w->data))
+                    gtk_dialog_response(GTK_DIALOG(w->data), GTK_RESPONSE_CANCEL);
+            g_list_free(windows);
+            self->source = 0;
+            return G_SOURCE_REMOVE;
+        }, this);
+    }
+    ~Watchdog() {
+        if (source != 0)
+            g_source_remove(source);
+    }
+};
+
+const GLFWvidmode kDialogModes[] = {
+    {640, 480, 5, 6, 5, 60},   {640, 480, 8, 8, 8, 60},   {1280, 720, 8, 8, 8, 50},
+    {1280, 720, 8, 8, 8, 60},  {1920, 1080, 8, 8, 8, 60},
+};
+
+struct DialogRun {
+    int result;
+    DialogChoice choice;
+    bool watchdogFired;
+};
+
+DialogRun runDialog(const std::string& keys, bool fullscreenDefault = true,
+                    const GLFWvidmode* modes = kDialogModes, int count = 5,
+                    const std::string& afterwards = "") {
+    DialogRun run{-1, {}, false};
+    run.choice.fullscreen = fullscreenDefault;
+    Watchdog watchdog;
+    std::thread driver = typeInto(keys, afterwards);
+    run.result = runSetupDialog("lumenfall", modes, count, run.choice);
+    driver.join();
+    run.watchdogFired = watchdog.fired;
+    return run;
+}
+
+}  // namespace
+
+TEST(SetupDialog, KeyboardChoosesModeAndWindow) {
+    if (dialogDisplay().empty())
+        GTEST_SKIP() << "no Xvfb or xdotool";
+    struct Case {
+        const char* keys;
+        bool fullscreenDefault;
+        int result, width, height;
+        bool fullscreen;
+    };
+    const Case cases[] = {
+        // Enter at once: the first line (largest 8-8-8 mode), full screen.
+        {"Return", true, 1, 1920, 1080, true},
+        // "start" has the focus: Space presses it.
+        {"space", true, 1, 1920, 1080, true},
+        // Enter while the mode list has the focus starts with the line chosen there.
+        {"Tab Down Down Return", true, 1, 1280, 720, true},
+        // Tab, Tab reaches "fullscreen"; Space unchecks it; Enter there still starts.
+        {"Tab Tab space Return", true, 1, 1920, 1080, false},
+        // The box starts as the caller says.
+        {"Return", false, 1, 1920, 1080, false},
+        // Escape, and "cancel" (Shift+Tab from "start"), leave the choice alone.
+        {"Escape", true, 0, 0, 0, true},
+        {"shift+Tab Return", true, 0, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        const DialogRun run = runDialog(c.keys, c.fullscreenDefault);
+        SCOPED_TRACE(c.keys);
+        EXPECT_FALSE(run.watchdogFired) << "the dialog ignored the keys";
+        EXPECT_EQ(run.result, c.result);
+        EXPECT_EQ(run.choice.width, c.width);
+        EXPECT_EQ(run.choice.height, c.height);
+        EXPECT_EQ(run.choice.fullscreen, c.fullscreen);
+    }
+}
+
+TEST(SetupDialog, CloseBoxCancels) {
+    if (dialogDisplay().empty())
+        GTEST_SKIP() << "no Xvfb or xdotool";
+    // What a window manager sends for the close box; GTK answers it like Escape.
+    std::atomic<bool> sent{false};
+    DialogChoice choice;
+    Watchdog watchdog;
+    g_timeout_add(500, [](gpointer data) -> gboolean {
+        GList* windows = gtk_window_list_toplevels();
+        for (GList* w = windows; w != nullptr; w = w->next) {
+            if (GTK_IS_DIALOG(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data))) {
+                GdkEvent* event = gdk_event_new(GDK_DELETE);
+                event->any.window =
+                    GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(w->data))));
+                gtk_main_do_event(event);
+                gdk_event_free(event);
+                static_cast<std::atomic<bool>*>(data)->store(true);
+            }
+        }
+        g_list_free(windows);
+        return G_SOURCE_REMOVE;
+    }, &sent);
+    EXPECT_EQ(runSetupDialog("lumenfall", kDialogModes, 5, choice), 0);
+    EXPECT_TRUE(sent.load());
+    EXPECT_FALSE(watchdog.fired);
+    EXPECT_EQ(choice.width, 0);
+}
+
+TEST(SetupDialog, NoEightBitModeKeepsStartFromProceeding) {
+    if (dialogDisplay().empty())
+        GTEST_SKIP() << "no Xvfb or xdotool";
+    const GLFWvidmode only565[] = {{640, 480, 5, 6, 5, 60}, {800, 600, 5, 6, 5, 60}};
+    // Enter must not start; the dialog must still be up for Escape to cancel it.
+    const std::string artifacts = std::string(LUMENFALL_BINARY_DIR) + "/artifacts";
+    const std::string afterwards =
+        "mkdir -p '" + artifacts + "' && import -window root '" + artifacts +
+        "/dialog-no-modes.png' >/dev/null 2>&1; timeout 10 xdotool search --onlyvisible "
+        "--name '^lumenfall$' >/dev/null && timeout 10 xdotool key Escape >/dev/null 2>&1";
+    // "cancel" has the focus here; Shift+Tab moves it to the check box, where Enter would
+    // otherwise start.
+    const DialogRun run = runDialog("shift+Tab Return", true, only565, 2, afterwards);
+    EXPECT_FALSE(run.watchdogFired) << "Escape did not reach the dialog";
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.choice.width, 0);
+    EXPECT_EQ(run.choice.height, 0);
+}

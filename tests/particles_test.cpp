@@ -112,7 +112,7 @@ protected:
     Camera camera_;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(ParticleSetTest, CountSelectsTheFirstParticles) {
     for (bool uploaded : {false, true}) {
@@ -125,8 +125,8 @@ TEST_F(ParticleSetTest, CountSelectsTheFirstParticles) {
             ASSERT_TRUE(set.upload());
             EXPECT_NE(set.vbo, 0u);
         }
-        const std::pair<uint32_t, int> cases[] = {{11000, 11000}, {0, 20000}, {1, 1},
-                                                  {20000, 20000}, {30000, 20000}};
+        const std::pair<uint32_t, int> cases[] = {
+            {11000, 11000}, {0, 20000}, {1, 1}, {20000, 20000}, {30000, 20000}};
         for (const auto& [count, expected] : cases) {
             int inOrder = 0;
             EXPECT_EQ(drawAndCount(set, count, &inOrder), expected) << "count " << count;
@@ -145,7 +145,7 @@ TEST_F(ParticleSetTest, UploadedSetIgnoresLaterChangesToTheVector) {
     ASSERT_TRUE(set.upload());
     for (Particle& p : set.particles) {
         p.r = 0.0f;
-        p.x = 5.0f;  // off screen
+        p.x = 5.0f; // off screen
     }
     EXPECT_EQ(drawAndCount(set, 0), 20000);
     // Growing the vector does not grow the buffer: drawing stops at what was uploaded.
@@ -178,7 +178,7 @@ TEST_F(ParticleSetTest, ModelViewIsViewTimesModel) {
     EXPECT_EQ(width, 640.0f);
 
     Camera camera;
-    camera.update();  // the defaults turn the model a little about every axis
+    camera.update(); // the defaults turn the model a little about every axis
     ASSERT_NE(camera.view * camera.model, camera.model * camera.view);
     glUseProgram(set.program.program);
     set.draw(1, camera);

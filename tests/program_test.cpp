@@ -57,7 +57,7 @@ void main() {
 
 class ProgramTest : public GpuTest {};
 
-}  // namespace
+} // namespace
 
 TEST_F(ProgramTest, StageTextOfIfeGlsl) {
     copyShader("ife.glsl");
@@ -66,11 +66,11 @@ TEST_F(ProgramTest, StageTextOfIfeGlsl) {
     const std::string file(reinterpret_cast<const char*>(asset.data), asset.size);
     EXPECT_EQ(Program::StageText({}, asset, GL_VERTEX_SHADER, {}),
               "// ife.glsl\n\n#define VERTEX_SHADER\n\n\n\n" + file);
-    EXPECT_EQ(Program::StageText({"float a;", "float b;"}, asset, GL_FRAGMENT_SHADER,
-                                 {"ONE 1", "TWO"}),
-              "// ife.glsl\n\n#define FRAGMENT_SHADER\n\n#define ONE 1\n#define TWO\n\n"
-              "float a;\nfloat b;\n\n" +
-                  file);
+    EXPECT_EQ(
+        Program::StageText({"float a;", "float b;"}, asset, GL_FRAGMENT_SHADER, {"ONE 1", "TWO"}),
+        "// ife.glsl\n\n#define FRAGMENT_SHADER\n\n#define ONE 1\n#define TWO\n\n"
+        "float a;\nfloat b;\n\n" +
+            file);
 }
 
 TEST_F(ProgramTest, SecondLoadTakesTheCachedProgramWithoutSteps) {

@@ -51,7 +51,8 @@ protected:
     }
     // An empty list still writes one ignored record: the loader rejects empty files.
     bool loadEvents(const std::vector<Event>& events) {
-        writeAsset("music.msd", eventBytes(events.empty() ? std::vector<Event>{{0, 0, 0, 0}} : events));
+        writeAsset("music.msd",
+                   eventBytes(events.empty() ? std::vector<Event>{{0, 0, 0, 0}} : events));
         return sync_.load("music.msd");
     }
 
@@ -61,7 +62,7 @@ protected:
     SyncTracks sync_;
 };
 
-}  // namespace
+} // namespace
 
 TEST(SyncPattern, PatternTwelveIsCutShort) {
     const std::pair<uint32_t, int32_t> cases[] = {
@@ -177,7 +178,7 @@ TEST_F(SyncTracksTest, MissingFilesFailWithTheLoaderMessage) {
     EXPECT_FALSE(loadEvents({}));
     ASSERT_FALSE(errorList().empty());
     EXPECT_EQ(errorList().back(), "Load error : 02.rms");
-    EXPECT_EQ(sync_.trackSamples[0].size(), 2u);  // tracks loaded before it stay
+    EXPECT_EQ(sync_.trackSamples[0].size(), 2u); // tracks loaded before it stay
 }
 
 TEST_F(SyncTracksTest, MoreTracksThanTheTableHoldsFailTheLoad) {

@@ -79,13 +79,13 @@ GLint boundTexture() {
     return bound;
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(TextureTest, ChannelCountsGiveTheFourFormats) {
     struct Case {
         int channels;
         std::vector<uint8_t> texel;
-        std::vector<uint8_t> drawn;  // what the shader sees, RGBA
+        std::vector<uint8_t> drawn; // what the shader sees, RGBA
     };
     const Case cases[] = {
         {1, {200}, {200, 200, 200, 255}},
@@ -152,7 +152,7 @@ TEST_F(TextureTest, CorruptFileReportsTheDecoderThenTheTexture) {
     const std::vector<std::string> texts = boxTexts();
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_FALSE(texts[0].empty());
-    EXPECT_EQ(texts[0].find("corrupt.tga"), std::string::npos);  // the decoder's own reason
+    EXPECT_EQ(texts[0].find("corrupt.tga"), std::string::npos); // the decoder's own reason
     EXPECT_EQ(texts[1], "Texture load error : corrupt.tga");
     EXPECT_EQ(steps(), 5);
 }
@@ -170,8 +170,8 @@ TEST_F(TextureTest, MissingFileReportsEveryLayer) {
 TEST_F(TextureTest, ThreePixelWideRgbRowsUploadTightlyPacked) {
     // Rows of 9 bytes: with the default unpack alignment of 4 the second row would shift.
     const std::vector<uint8_t> rgb = {
-        255, 0,   0,   0,   255, 0,   0,   0,   255,  // first row: texture t = 0
-        255, 255, 0,   0,   255, 255, 255, 0,   255,  // second row
+        255, 0,   0, 0, 255, 0,   0,   0, 255, // first row: texture t = 0
+        255, 255, 0, 0, 255, 255, 255, 0, 255, // second row
     };
     writeImage("strip.png", 3, 2, 3, rgb);
     Texture texture;
@@ -196,7 +196,7 @@ TEST_F(TextureTest, UnsupportedChannelCountCreatesNothing) {
     image.width = 1;
     image.height = 1;
     image.channels = 5;
-    image.pixels = static_cast<uint8_t*>(malloc(5));  // released by stb_image's free
+    image.pixels = static_cast<uint8_t*>(malloc(5)); // released by stb_image's free
     Texture texture;
     EXPECT_FALSE(Texture::Create(texture, image, "five.raw"));
     EXPECT_EQ(texture.id, 0u);

@@ -11,15 +11,18 @@ uniform mat4 uProjection;
 uniform float screenWidth;
 varying vec4 vColor;
 
-const float kPointScale = 7.0;
+const float kPointScale = 1.3;
 const float kMaxPointSize = 256.0;
 
 void main() {
     gl_Position = uProjection * uModelView * vec4(aPosition.xyz, 1.0);
     float size = kPointScale * aPosition.w * screenWidth / max(gl_Position.w, 0.01);
-    gl_PointSize = clamp(size, 1.0, kMaxPointSize);
+    // Strand points brushing past the lens would cover the screen in blots: cap them at a
+    // fixed share of the width and fade the nearest.
+    gl_PointSize = clamp(size, 1.0, min(kMaxPointSize, 0.02 * screenWidth));
     float coverage = min(size * size, 1.0);
-    vColor = vec4(max(aColor.rgb, 0.0) * (0.35 * coverage), 1.0);
+    float nearFade = smoothstep(0.15, 0.8, gl_Position.w);
+    vColor = vec4(max(aColor.rgb, 0.0) * (0.4 * coverage * nearFade), 1.0);
 }
 #endif
 

@@ -14,22 +14,30 @@ uniform float uTracks2;
 uniform float uPsize;
 varying vec4 vColor;
 
-const float kSpread = 6.0;      // the unit cube becomes a cloud that fills the shot
+const float kSpread = 11.0;     // the unit ball becomes a cloud that fills the shot
 const float kPointScale = 1.2;  // pixels per unit of uPsize * screenWidth at depth 1
+const float kBrightness = 0.08;
+const float kQuietSize = 0.125; // uPsize with a silent track 0
 const float kMaxPointSize = 256.0;
 
 void main() {
+    // The points fill a cube; pulling each onto the sphere of its cube shell makes a round
+    // cloud of the same density profile.
     vec3 p = aPosition.xyz;
+    float shell = max(max(abs(p.x), abs(p.y)), abs(p.z));
+    p *= shell / max(length(p), 0.0001);
     // A slow swell, pushed outwards by the music.
-    float breath = 1.0 + 0.06 * sin(uTime * 0.00045 + length(p) * 3.0) + 0.25 * uTracks2;
+    float breath = 1.0 + 0.05 * sin(uTime * 0.00045 + shell * 5.0) + 0.2 * uTracks2;
     gl_Position = uProjection * uModelView * vec4(p * kSpread * breath, 1.0);
 
-    float size = kPointScale * uPsize * screenWidth / max(gl_Position.w, 0.01);
-    float shown = clamp(size, 1.0, kMaxPointSize);
-    gl_PointSize = shown;
+    // uPsize swings tenfold with the music: grow the points with its square root and dim them
+    // a little as they grow, so a loud beat blooms rather than burns out.
+    float swell = sqrt(max(uPsize, 0.0) / kQuietSize);
+    float size = kPointScale * kQuietSize * swell * screenWidth / max(gl_Position.w, 0.01);
+    gl_PointSize = clamp(size, 1.0, kMaxPointSize);
     // Points smaller than a pixel keep their share of light instead of growing brighter.
     float coverage = min(size * size, 1.0);
-    vColor = vec4(aColor.rgb * (0.32 * coverage), 1.0);
+    vColor = vec4(aColor.rgb * (kBrightness * coverage / sqrt(max(swell, 1.0))), 1.0);
 }
 #endif
 

@@ -12,7 +12,7 @@ uniform float screenWidth;
 uniform float uPsize;
 varying vec4 vColor;
 
-const float kPointScale = 1.0;
+const float kPointScale = 0.35;
 const float kMaxPointSize = 256.0;
 
 void main() {
@@ -20,7 +20,7 @@ void main() {
     float size = kPointScale * uPsize * screenWidth / max(gl_Position.w, 0.01);
     gl_PointSize = clamp(size, 1.0, kMaxPointSize);
     float coverage = min(size * size, 1.0);
-    vColor = vec4(max(aColor.rgb, 0.0) * (0.8 * coverage), 1.0);
+    vColor = vec4(max(aColor.rgb, 0.0) * (0.35 * coverage), 1.0);
 }
 #endif
 

@@ -41,8 +41,8 @@ void main() {
     float size = kPointScale * uPsize * taper * screenWidth / max(gl_Position.w, 0.01);
     gl_PointSize = clamp(size, 1.0, kMaxPointSize);
     float coverage = min(size * size, 1.0);
-    float glow = 0.35 + 0.65 * place;
-    vColor = vec4(aColor.rgb * (0.6 * glow * coverage), 1.0);
+    float glow = 0.2 + 0.8 * place;
+    vColor = vec4(aColor.rgb * (0.25 * glow * coverage), 1.0);
 }
 #endif
 

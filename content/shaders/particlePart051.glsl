@@ -34,7 +34,7 @@ void main() {
     gl_PointSize = clamp(size, 1.0, kMaxPointSize);
     float coverage = min(size * size, 1.0);
     float brightness = 0.4 + 0.6 * aColor.a;
-    vColor = vec4(aColor.rgb * (1.4 * brightness * coverage), 1.0);
+    vColor = vec4(aColor.rgb * (1.0 * brightness * coverage), 1.0);
 }
 #endif
 

@@ -30,7 +30,7 @@ void main() {
     gl_PointSize = clamp(size, 1.0, kMaxPointSize);
     float coverage = min(size * size, 1.0);
     vec3 tint = vec3(0.30, 0.34, 0.50) + 0.12 * aColor.rgb;
-    vColor = vec4(max(tint, 0.0) * (0.35 + 0.4 * aColor.r) * coverage, 1.0);
+    vColor = vec4(max(tint, 0.0) * (0.25 + 0.3 * aColor.r) * coverage, 1.0);
 }
 #endif
 

@@ -55,7 +55,7 @@ class Run:
         self.x = x
         self.program = program
         self.cwd = cwd
-        self.instance = re.escape(os.path.basename(program))
+        self.instance = os.path.basename(program)
         self.stderr_path = os.path.join(cwd, "stderr.txt")
         self.boxes = []  # captions, in the order the boxes appeared
         self.gl_windows = set()
@@ -69,16 +69,16 @@ class Run:
 
     def dialog(self):
         # GTK names its windows after the program; GLFW names its window after the title.
-        found = self.x.search(name="^lumenfall$", classname="^%s$" % self.instance)
+        found = self.x.search("^lumenfall$", self.instance)
         return [w for w in found if self.x.window_name(w) == "lumenfall"]
 
     def gl_window(self):
-        found = self.x.search(name="^lumenfall$", classname="^lumenfall$")
+        found = self.x.search("^lumenfall$", "lumenfall")
         self.gl_windows.update(found)
         return found
 
     def open_boxes(self):
-        found = self.x.search(name=BOX_CAPTIONS, classname="^%s$" % self.instance)
+        found = self.x.search(BOX_CAPTIONS, self.instance)
         return [(w, self.x.window_name(w)) for w in found]
 
     def wait_dialog(self, timeout=WINDOW_TIMEOUT):
@@ -153,7 +153,7 @@ class Assets:
     def __init__(self, build_dir, packer, scratch):
         self.source = os.path.join(build_dir, "assets")
         self.archive = os.path.join(build_dir, "demo.dat")
-        self.packer = packer
+        self.packer = os.path.abspath(packer) if packer else None
         self.short_music = os.path.join(scratch, "short.ogg")
         check(os.path.isdir(self.source), "no built assets in %s" % self.source)
         subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
@@ -395,7 +395,7 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the case folders")
     args = parser.parse_args()
 
-    programs = [p for p, f in ((args.gl, "gl"), (args.gles, "gles"))
+    programs = [os.path.abspath(p) for p, f in ((args.gl, "gl"), (args.gles, "gles"))
                 if args.only in (None, f)]
     cases = [c for c in CASES if not args.case or any(s in c.__name__ for s in args.case)]
     artifacts = os.path.join(args.build_dir, "artifacts")

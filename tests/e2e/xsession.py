@@ -104,16 +104,14 @@ class XSession:
                                                     done.stderr.strip()))
         return done.stdout
 
-    def search(self, name=None, classname=None):
-        """Visible windows whose title and/or instance name match the (anchored) regexes.
-        xdotool compares without regard to case; callers check exact titles themselves."""
-        args = ["search", "--all", "--onlyvisible"]
-        if name is not None:
-            args += ["--name", name]
-        if classname is not None:
-            args += ["--classname", classname]
-        out = self.xdotool(*args, check=False)
-        return [int(w) for w in out.split()]
+    def search(self, name, instance=None):
+        """Visible windows whose title matches the regex `name` (xdotool ignores case; callers
+        check exact titles) and, when given, whose WM_CLASS instance name is `instance`."""
+        out = self.xdotool("search", "--onlyvisible", "--name", name, check=False)
+        windows = [int(w) for w in out.split()]
+        if instance is not None:
+            windows = [w for w in windows if self.instance_name(w) == instance]
+        return windows
 
     def window_name(self, window):
         return self.xdotool("getwindowname", window, check=False).rstrip("\n")
@@ -164,6 +162,22 @@ class XSession:
             raise XError("XSendEvent failed")
         x11.XSync(dpy, False)
 
+    def instance_name(self, window):
+        """The instance half of WM_CLASS: GTK sets the program's name, GLFW the title."""
+        x11, dpy = self._xlib()
+
+        class ClassHint(ctypes.Structure):
+            _fields_ = [("name", ctypes.c_void_p), ("klass", ctypes.c_void_p)]
+
+        hint = ClassHint()
+        if not x11.XGetClassHint(dpy, ctypes.c_ulong(window), ctypes.byref(hint)):
+            return None
+        name = ctypes.string_at(hint.name).decode(errors="replace") if hint.name else ""
+        for pointer in (hint.name, hint.klass):
+            if pointer:
+                x11.XFree(ctypes.c_void_p(pointer))
+        return name
+
     def override_redirect(self, window):
         """True for a window that bypasses window management (how a full-screen window
         without a window manager covers the screen)."""
@@ -185,6 +199,8 @@ class XSession:
                                        ctypes.c_long, ctypes.c_void_p]
             x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
             x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+            x11.XGetClassHint.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_void_p]
+            x11.XFree.argtypes = [ctypes.c_void_p]
             x11.XGetWindowAttributes.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
                                                  ctypes.c_void_p]
             # A vanished window must give a failed call, not end the test process.

@@ -32,7 +32,7 @@ void drainPackets(vorbis_dsp_state& dsp, vorbis_block& block, ogg_stream_state& 
     }
 }
 
-}  // namespace
+} // namespace
 
 std::vector<uint8_t> makeOgg(double seconds, int channels, int rate) {
     std::vector<uint8_t> out;
@@ -80,7 +80,7 @@ std::vector<uint8_t> makeOgg(double seconds, int channels, int rate) {
         drainPackets(dsp, block, stream, out);
         done += count;
     }
-    vorbis_analysis_wrote(&dsp, 0);  // end of stream
+    vorbis_analysis_wrote(&dsp, 0); // end of stream
     drainPackets(dsp, block, stream, out);
     while (ogg_stream_flush(&stream, &page) != 0) {
         append(out, page);
@@ -94,4 +94,4 @@ std::vector<uint8_t> makeOgg(double seconds, int channels, int rate) {
     return out;
 }
 
-}  // namespace testing_support
+} // namespace testing_support

@@ -11,4 +11,4 @@ namespace testing_support {
 // Empty when the encoder refuses the parameters.
 std::vector<uint8_t> makeOgg(double seconds, int channels = 2, int rate = 44100);
 
-}  // namespace testing_support
+} // namespace testing_support

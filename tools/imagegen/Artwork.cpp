@@ -54,7 +54,7 @@ Raster drawFan() {
     constexpr double kTip = 0.80;
     constexpr double kRingInner = 0.855;
     constexpr double kRingOuter = 0.925;
-    constexpr double kSweep = 1.05;  // radians of twist from root to tip
+    constexpr double kSweep = 1.05; // radians of twist from root to tip
     Raster darkness = coverage(kSize, kSize, 6, [&](double px, double py) {
         const double x = (px - kSize / 2.0) / (kSize / 2.0);
         const double y = (py - kSize / 2.0) / (kSize / 2.0);
@@ -70,10 +70,10 @@ Raster drawFan() {
             return 0.0;
         }
         const double t = (r - kRoot) / (kTip - kRoot);
-        double halfWidth = 0.18 + 0.32 * std::pow(t / 0.72, 0.8);
+        double halfWidth = 0.15 + 0.27 * std::pow(t / 0.72, 0.8);
         if (t > 0.72) {
             const double u = (t - 0.72) / 0.28;
-            halfWidth = 0.50 * std::sqrt(std::max(0.0, 1.0 - u * u));
+            halfWidth = 0.42 * std::sqrt(std::max(0.0, 1.0 - u * u));
         }
         const double phi = std::atan2(y, x);
         for (int blade = 0; blade < kBlades; ++blade) {
@@ -103,8 +103,8 @@ struct TextRecipe {
     const char* name;
     const char* font;
     const char* text;
-    double emUnits;   // em size in virtual screen units
-    double tracking;  // extra space after each glyph, in em
+    double emUnits;  // em size in virtual screen units
+    double tracking; // extra space after each glyph, in em
     double widthUnits;
     double heightUnits;
     Align align;
@@ -124,12 +124,12 @@ const TextRecipe kTextRecipes[] = {
     {"role-graphics.png", "DejaVuSans.ttf", "GRAPHICS", 14.5, 0.42, 160.0, 32.0, Align::Left},
     {"team.png", "DejaVuSans-ExtraLight.ttf", "the lumenfall team", 40.0, 0.05, 460.0, 64.0,
      Align::Left},
-    {"thanks.png", "DejaVuSans-ExtraLight.ttf", "thank you for watching", 24.0, 0.14, 420.0,
-     48.0, Align::Centre},
+    {"thanks.png", "DejaVuSans-ExtraLight.ttf", "thank you for watching", 24.0, 0.14, 420.0, 48.0,
+     Align::Centre},
 };
 
 struct InkBox {
-    int left, top, right, bottom;  // inclusive-exclusive pixel bounds
+    int left, top, right, bottom; // inclusive-exclusive pixel bounds
 };
 
 InkBox inkBox(const Raster& single) {
@@ -186,12 +186,12 @@ bool drawText(const TextRecipe& recipe, const std::string& fontDir, Raster& out,
     const int haloRadius = std::max(2, static_cast<int>(em * 0.07));
     const Raster halo = blurred(glyphs, haloRadius);
     out = Raster(width, height, 4);
-    constexpr float kHaloStrength = 0.55f;
+    constexpr float kHaloStrength = 0.42f;
     constexpr int kClearBorder = 3;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            const bool border = x < kClearBorder || y < kClearBorder ||
-                                x >= width - kClearBorder || y >= height - kClearBorder;
+            const bool border = x < kClearBorder || y < kClearBorder || x >= width - kClearBorder ||
+                                y >= height - kClearBorder;
             const float ink01 = glyphs.at(x, y, 0);
             const float shade = std::min(1.0f, halo.at(x, y, 0) * 1.6f) * kHaloStrength;
             const float alpha = border ? 0.0f : ink01 + shade * (1.0f - ink01);
@@ -244,8 +244,8 @@ Raster drawVignette() {
             const double u = (x + 0.5) / kWidth * 2.0 - 1.0;
             const double v = (y + 0.5) / kHeight * 2.0 - 1.0;
             // Squarer than an ellipse so the darkening follows the frame's shape.
-            const double d = std::pow(std::pow(std::abs(u), 3.0) + std::pow(std::abs(v), 3.0),
-                                      1.0 / 3.0);
+            const double d =
+                std::pow(std::pow(std::abs(u), 3.0) + std::pow(std::abs(v), 3.0), 1.0 / 3.0);
             out.at(x, y, 3) = static_cast<float>(smoothstep(0.62, 1.38, d));
         }
     }
@@ -264,10 +264,9 @@ Raster drawFrame() {
         // Fold every corner onto the top-left one.
         const double fx = std::min(x, kWidth - x) - kInset;
         const double fy = std::min(y, kHeight - y) - kInset;
-        const bool horizontal = std::abs(fy) <= kHalfThickness && fx >= -kHalfThickness &&
-                                fx <= kArm;
-        const bool vertical = std::abs(fx) <= kHalfThickness && fy >= -kHalfThickness &&
-                              fy <= kArm;
+        const bool horizontal =
+            std::abs(fy) <= kHalfThickness && fx >= -kHalfThickness && fx <= kArm;
+        const bool vertical = std::abs(fx) <= kHalfThickness && fy >= -kHalfThickness && fy <= kArm;
         if (!horizontal && !vertical) {
             return 0.0;
         }
@@ -287,7 +286,7 @@ Raster drawFrame() {
     return out;
 }
 
-}  // namespace
+} // namespace
 
 double blackShare(const Raster& mask) {
     size_t black = 0;

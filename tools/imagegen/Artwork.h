@@ -10,7 +10,7 @@
 enum class ImageFormat { Tga, Png };
 
 struct Artwork {
-    std::string name;  // asset file name
+    std::string name; // asset file name
     ImageFormat format;
     Raster image;
 };

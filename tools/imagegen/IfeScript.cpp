@@ -123,7 +123,7 @@ bool readKey(LineReader& reader, ScriptKey& key, std::string& error) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool parseIfe(const std::string& text, const std::string& where, IfeScript& out,
               std::string& error) {
@@ -208,8 +208,8 @@ ScriptState stateAt(const ScriptSprite& sprite, float t) {
     }
     double u = 0.0;
     if (c != b) {
-        const uint32_t span = static_cast<uint32_t>(keys[b].time) -
-                              static_cast<uint32_t>(keys[c].time);
+        const uint32_t span =
+            static_cast<uint32_t>(keys[b].time) - static_cast<uint32_t>(keys[c].time);
         u = (t - static_cast<float>(static_cast<uint32_t>(keys[c].time))) / span;
     }
     const int32_t kind = keys[c].easing;

@@ -12,7 +12,7 @@ struct ScriptKey {
     float x, y;
     int32_t easing;
     float angle, width, height;
-    float red, green, blue, alpha;  // 0..255
+    float red, green, blue, alpha; // 0..255
 };
 
 struct ScriptSprite {

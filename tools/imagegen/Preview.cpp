@@ -23,7 +23,7 @@ void sample(const Raster& image, double s, double t, float out[4]) {
             if (c < image.channels) {
                 return image.at(px, py, image.channels == 1 ? 0 : c);
             }
-            return 1.0f;  // images without alpha are opaque
+            return 1.0f; // images without alpha are opaque
         };
         const float top = texel(x0, y0) * (1 - fx) + texel(x1, y0) * fx;
         const float bottom = texel(x0, y1) * (1 - fx) + texel(x1, y1) * fx;
@@ -133,7 +133,7 @@ void drawBackdrop(Raster& frame, uint32_t musicMs) {
     }
 }
 
-}  // namespace
+} // namespace
 
 Raster renderPreview(const PreviewContent& content, uint32_t musicMs, int width) {
     const int height = width * 9 / 16;

@@ -11,7 +11,7 @@
 #include "Raster.h"
 
 struct PreviewContent {
-    std::map<std::string, const Raster*> images;  // by asset name, colour in 0..1
+    std::map<std::string, const Raster*> images; // by asset name, colour in 0..1
     IfeScript overlay, racs, credits, vege;
 };
 

@@ -57,7 +57,7 @@ Raster boxPass(const Raster& in, int radius, bool horizontal) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
 Raster blurred(const Raster& single, int radius) {
     Raster out = single;

@@ -25,7 +25,8 @@ struct Raster {
 
 // Mean of a function over an n x n grid of samples in each pixel (anti-aliasing); the
 // function gets coordinates in pixels, (0,0) being the top-left corner of the top-left pixel.
-Raster coverage(int width, int height, int samples, const std::function<double(double, double)>& inside);
+Raster coverage(int width, int height, int samples,
+                const std::function<double(double, double)>& inside);
 
 // Separable box blur repeated three times (close to a Gaussian of about `radius` pixels).
 Raster blurred(const Raster& single, int radius);

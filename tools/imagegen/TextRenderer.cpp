@@ -15,7 +15,7 @@ const stbtt_fontinfo* info(const std::vector<uint8_t>& storage) {
     return reinterpret_cast<const stbtt_fontinfo*>(storage.data());
 }
 
-}  // namespace
+} // namespace
 
 bool TextRenderer::load(const std::string& fontPath, std::string& error) {
     std::ifstream file(fontPath, std::ios::binary);
@@ -73,8 +73,8 @@ void TextRenderer::draw(Raster& target, const std::string& text, double pixelHei
         const double xFloor = std::floor(x);
         const float shiftX = static_cast<float>(x - xFloor);
         int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-        stbtt_GetCodepointBitmapBoxSubpixel(font, codepoint, scale, scale, shiftX, shiftY, &x0,
-                                            &y0, &x1, &y1);
+        stbtt_GetCodepointBitmapBoxSubpixel(font, codepoint, scale, scale, shiftX, shiftY, &x0, &y0,
+                                            &x1, &y1);
         const int w = x1 - x0;
         const int h = y1 - y0;
         if (w > 0 && h > 0) {

@@ -26,5 +26,5 @@ public:
 
 private:
     std::vector<uint8_t> fontData_;
-    std::vector<uint8_t> fontInfo_;  // storage of the stb_truetype font record
+    std::vector<uint8_t> fontInfo_; // storage of the stb_truetype font record
 };

@@ -75,7 +75,7 @@ int spriteSteps(const std::vector<IfeScript>& scripts) {
     return steps;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     Options options;
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
         for (uint32_t ms : times) {
             std::ostringstream path;
             path << options.preview << "/preview-" << ms << ".png";
-            if (!writePng(path.str(), renderPreview(content, ms, 1280), error)) {
+            if (!writePng(path.str(), renderPreview(content, ms, 1920), error)) {
                 std::fprintf(stderr, "lumenfall-imagegen: %s\n", error.c_str());
                 return 1;
             }

@@ -53,7 +53,8 @@ class Oscillator {
 public:
     void setPhase(double phase) { phase_ = phase - std::floor(phase); }
     double next(Wave wave, double hz) {
-        double dt = std::fmin(hz / kSampleRate, 0.49);
+        double dt = hz * (1.0 / kSampleRate);
+        dt = dt < 0.49 ? dt : 0.49;
         double t = phase_;
         double out = 0.0;
         switch (wave) {

@@ -146,18 +146,24 @@ double truePeak(const StereoBuffer& audio) {
 }
 
 void limitPeaks(StereoBuffer& audio, double ceiling) {
+    limitPeaks(audio, ceiling, peakEnvelope(audio), 1.0);
+}
+
+void limitPeaks(StereoBuffer& audio, double ceiling, const std::vector<double>& unscaledPeaks,
+                double scale) {
     const size_t n = audio.frames();
-    if (n == 0) {
+    if (n == 0 || unscaledPeaks.size() != n) {
         return;
     }
     const size_t lookahead = static_cast<size_t>(0.004 * kSampleRate);
     const double release = 1.0 - std::exp(-1.0 / (0.12 * kSampleRate));
-    std::vector<double> peaks = peakEnvelope(audio);
+    const std::vector<double>& peaks = unscaledPeaks;
 
     // Gain each sample needs on its own.
     std::vector<double> need(n);
     for (size_t i = 0; i < n; ++i) {
-        need[i] = peaks[i] > ceiling ? ceiling / peaks[i] : 1.0;
+        double p = peaks[i] * scale;
+        need[i] = p > ceiling ? ceiling / p : 1.0;
     }
     // Minimum over the next `lookahead` samples (monotonic queue), then instant attack and
     // exponential release.
@@ -206,6 +212,8 @@ double master(StereoBuffer& audio, double targetLufs, double ceilingDb) {
     // Limiting lowers the loudness a little; aim again from the limited result.
     double gainDb = targetLufs - measured;
     StereoBuffer original = audio;
+    // Interpolated peaks scale with the gain, so they are found once.
+    const std::vector<double> peaks = peakEnvelope(original);
     for (int pass = 0; pass < 4; ++pass) {
         audio = original;
         float g = static_cast<float>(std::pow(10.0, gainDb / 20.0));
@@ -213,7 +221,7 @@ double master(StereoBuffer& audio, double targetLufs, double ceilingDb) {
             audio.left[i] *= g;
             audio.right[i] *= g;
         }
-        limitPeaks(audio, ceiling);
+        limitPeaks(audio, ceiling, peaks, g);
         double error = targetLufs - integratedLoudness(audio);
         if (std::fabs(error) < 0.05) {
             break;

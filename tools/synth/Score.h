@@ -34,6 +34,7 @@ struct Progression {
 struct Pitch {
     bool chordTone = false;
     int value = 0;
+    int octaves = 0;  // chord tones only: "t0^" is the root an octave up
 };
 
 enum class StepKind { Rest, Hold, Play };

@@ -458,6 +458,10 @@ private:
             } else if (part.size() >= 2 && part[0] == 't') {
                 Pitch p;
                 p.chordTone = true;
+                while (part.size() > 2 && part.back() == '^') {
+                    ++p.octaves;
+                    part.pop_back();
+                }
                 if (!parseInt(part.substr(1), p.value) || p.value < 0 || p.value > 15) {
                     return fail("bad chord tone '" + part + "' (t0..t15)");
                 }

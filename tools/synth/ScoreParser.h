@@ -10,7 +10,8 @@
 //   clip <name> grid|notes [step=<rows>]            followed by indented lines of steps
 //   pattern <first>[-<last>] [rows=N] [chords=<progression>] <instrument>=<clip>[@g[>g]][~o[>o]] ...
 // Grid steps: x hit, X accent, o ghost, . rest. Note steps: A4, C#5, t0..t15 (chord tones),
-// * (full chord), joined with +; suffix ! accent or ? soft; - holds, . rests.
+// * (full chord), joined with +; t0^ is a chord tone an octave up; suffix ! accent or ? soft;
+// - holds, . rests.
 
 #include <string>
 

@@ -38,7 +38,7 @@ std::vector<int> stepPitches(const Instrument& inst, const Step& step, const Cho
             const std::vector<int>& iv = slot->chord.intervals;
             int n = static_cast<int>(iv.size());
             int base = inst.low + ((slot->chord.root - inst.low % 12) % 12 + 12) % 12;
-            pitches.push_back(base + iv[p.value % n] + 12 * (p.value / n));
+            pitches.push_back(base + iv[p.value % n] + 12 * (p.value / n + p.octaves));
         }
     }
     for (int& pitch : pitches) {

@@ -15,29 +15,38 @@ constexpr double kEndFade = 0.005;     // and fades out this long at the end of 
 constexpr int kControlRate = 16;       // samples between filter updates
 
 // Linear attack, exponential decay to the sustain level, exponential release after the gate.
+// Stepped one sample at a time: the exponentials become one multiply each.
 class Adsr {
 public:
     Adsr(double attack, double decay, double sustain, double release, double gate)
-        : attack_(std::max(attack, kMinAttack)), decay_(decay), sustain_(sustain),
-          release_(release), gate_(gate) {
-        releaseFrom_ = held(gate_);
-    }
-    double at(double t) const {
-        if (t < gate_) {
-            return held(t);
+        : attackStep_(1.0 / (std::max(attack, kMinAttack) * kSampleRate)),
+          decayFactor_(std::exp(-1.0 / (decay * kSampleRate))),
+          releaseFactor_(std::exp(-1.0 / (release * kSampleRate))), sustain_(sustain),
+          gateSamples_(static_cast<long>(std::llround(gate * kSampleRate))) {}
+    double next() {
+        if (sample_ < gateSamples_) {
+            if (attacking_) {
+                level_ += attackStep_;
+                if (level_ >= 1.0) {
+                    level_ = 1.0;
+                    attacking_ = false;
+                }
+            } else {
+                level_ = sustain_ + (level_ - sustain_) * decayFactor_;
+            }
+        } else {
+            level_ *= releaseFactor_;
         }
-        return releaseFrom_ * std::exp(-(t - gate_) / release_);
+        ++sample_;
+        return level_;
     }
 
 private:
-    double held(double t) const {
-        if (t < attack_) {
-            return t / attack_;
-        }
-        return sustain_ + (1.0 - sustain_) * std::exp(-(t - attack_) / decay_);
-    }
-    double attack_, decay_, sustain_, release_, gate_;
-    double releaseFrom_ = 0.0;
+    double attackStep_, decayFactor_, releaseFactor_, sustain_;
+    long gateSamples_;
+    long sample_ = 0;
+    double level_ = 0.0;
+    bool attacking_ = true;
 };
 
 // Gain that removes the step at the very end of a rendered tail.
@@ -216,19 +225,25 @@ void renderSynth(const Instrument& inst, const Note& note, const Sequence& seq, 
     const double voiceNorm = 1.0 / std::sqrt(static_cast<double>(voices));
     const double driveNorm = drive > 0 ? 1.0 / std::tanh(1.0 + drive) : 1.0;
     const double from = note.previousPitch >= 0 ? note.previousPitch : note.pitch;
-    double keyOctaves = keytrack * (note.pitch - 60) / 12.0;
+    const double keyOctaves = keytrack * (note.pitch - 60) / 12.0;
+    const double steadyHz = dsp::midiToHz(note.pitch);
 
     for (size_t i = 0; i < span.count; ++i) {
         double t = i / kSampleRate;
-        double pitch = note.pitch;
-        if (glide > 0 && from != note.pitch) {
-            pitch += (from - note.pitch) * std::exp(-t / glide);
+        // Pitch moves only with glide and vibrato; otherwise the frequency is fixed.
+        double hz = steadyHz;
+        bool gliding = glide > 0 && from != note.pitch && t < glide * 12.0;
+        if (gliding || (vibrato > 0 && t > 0.25)) {
+            double pitch = note.pitch;
+            if (gliding) {
+                pitch += (from - note.pitch) * std::exp(-t / glide);
+            }
+            if (vibrato > 0) {
+                double depth = vibrato * std::min(1.0, std::max(0.0, (t - 0.25) / 0.4));
+                pitch += depth / 100.0 * std::sin(2.0 * kPi * vibRate * t);
+            }
+            hz = dsp::midiToHz(pitch);
         }
-        if (vibrato > 0) {
-            double depth = vibrato * std::min(1.0, std::max(0.0, (t - 0.25) / 0.4));
-            pitch += depth / 100.0 * std::sin(2.0 * kPi * vibRate * t);
-        }
-        double hz = dsp::midiToHz(pitch);
         if (i % kControlRate == 0) {
             double fenv = t < fAttack ? t / fAttack : std::exp(-(t - fAttack) / fDecay);
             double octaves = envAmount * fenv + keyOctaves + seq.cutoffAt(note.instrument,
@@ -262,7 +277,7 @@ void renderSynth(const Instrument& inst, const Note& note, const Sequence& seq, 
             l = std::tanh(l * (1.0 + drive)) * driveNorm;
             r = std::tanh(r * (1.0 + drive)) * driveNorm;
         }
-        double g = amp.at(t) * note.velocity * endFade(t, length);
+        double g = amp.next() * note.velocity * endFade(t, length);
         out.left[span.first + i] += static_cast<float>(l * g);
         out.right[span.first + i] += static_cast<float>(r * g);
     }
@@ -292,7 +307,7 @@ void renderNoise(const Instrument& inst, const Note& note, const Sequence& seq, 
         filterR.run(mid - side);
         double l = mode == 0 ? filterL.low : mode == 1 ? filterL.band : filterL.high;
         double r = mode == 0 ? filterR.low : mode == 1 ? filterR.band : filterR.high;
-        double g = amp.at(t) * note.velocity * endFade(t, length);
+        double g = amp.next() * note.velocity * endFade(t, length);
         out.left[span.first + i] += static_cast<float>(l * g);
         out.right[span.first + i] += static_cast<float>(r * g);
     }
@@ -312,7 +327,7 @@ double noteTailSeconds(const Instrument& inst, const Note& note) {
         return inst.param("decay") * 7.0;
     case InstrumentType::Synth:
     case InstrumentType::Noise:
-        return note.duration + inst.param("release") * 7.0;
+        return note.duration + inst.param("release") * 6.0;
     }
     return 0.0;
 }

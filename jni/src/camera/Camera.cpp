@@ -28,7 +28,6 @@ glm::vec3 rotateVector(const glm::vec3& v, float a, float b) {
     const float cosA = std::cos(angleA);
     const float sinB = std::sin(angleB);
     const float cosB = std::cos(angleB);
-    return glm::vec3(v.x * cosB + v.z * sinB,
-                     v.x * sinA * sinB + v.y * cosA - v.z * sinA * cosB,
+    return glm::vec3(v.x * cosB + v.z * sinB, v.x * sinA * sinB + v.y * cosA - v.z * sinA * cosB,
                      v.y * sinA - v.x * cosA * sinB + v.z * cosA * cosB);
 }

@@ -61,7 +61,8 @@ uint32_t bytesLeft(const Asset& asset) {
 }
 
 bool countFits(int32_t count, const Asset& asset) {
-    return count >= 0 && static_cast<uint64_t>(count) <= static_cast<uint64_t>(bytesLeft(asset)) + 1;
+    return count >= 0 &&
+           static_cast<uint64_t>(count) <= static_cast<uint64_t>(bytesLeft(asset)) + 1;
 }
 
 void applyBlendMode(int32_t mode) {
@@ -82,14 +83,14 @@ void applyBlendMode(int32_t mode) {
         glBlendFunc(GL_SRC_COLOR, GL_ONE_MINUS_SRC_COLOR);
         break;
     default:
-        break;  // the previous blend state stays
+        break; // the previous blend state stays
     }
 }
 
 // Two triangles over the four corners.
 const GLubyte kCornerIndices[6] = {0, 1, 2, 0, 2, 3};
 
-}  // namespace
+} // namespace
 
 // Parsing
 
@@ -179,7 +180,7 @@ bool Ife::load(const std::string& name) {
         reportError("Ife count error : " + name);
         return false;
     }
-    parseInt(readDataLine(asset));  // unused
+    parseInt(readDataLine(asset)); // unused
 
     // Sprites are appended as their blocks are read, so a lying count allocates nothing.
     sprites.clear();
@@ -209,8 +210,11 @@ bool Ife::load(const std::string& name) {
 
 IfeSpriteState IfeSprite::stateAt(float t) const {
     const size_t count = keys.size();
-    size_t current = 0;  // the last key at or before t
-    size_t next = count - 1;  // the first key at or after t
+    if (count == 0) {
+        return IfeSpriteState{};
+    }
+    size_t current = 0;      // the last key at or before t
+    size_t next = count - 1; // the first key at or after t
     for (size_t i = 0; i < count; ++i) {
         if (static_cast<float>(keys[i].time) <= t) {
             current = i;
@@ -225,7 +229,7 @@ IfeSpriteState IfeSprite::stateAt(float t) const {
 
     // Keys of equal time would divide 0 by 0: hold the current key instead.
     float u = 0.0f;
-    const uint32_t span = keys[next].time - keys[current].time;  // unsigned, as stored
+    const uint32_t span = keys[next].time - keys[current].time; // unsigned, as stored
     if (current != next && span != 0) {
         u = (t - static_cast<float>(keys[current].time)) / static_cast<float>(span);
     }
@@ -260,8 +264,7 @@ void IfeSprite::draw(const Ife& owner) const {
     transformation = glm::translate(transformation, glm::vec3(state.x, state.y, 0.0f));
     transformation = glm::rotate(transformation, static_cast<float>(state.angle * kDegToRadDouble),
                                  glm::vec3(0.0f, 0.0f, 1.0f));
-    glUniformMatrix4fv(owner.transformationLocation, 1, GL_FALSE,
-                       glm::value_ptr(transformation));
+    glUniformMatrix4fv(owner.transformationLocation, 1, GL_FALSE, glm::value_ptr(transformation));
 
     glBindTexture(GL_TEXTURE_2D, texture.id);
 

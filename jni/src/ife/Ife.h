@@ -28,12 +28,15 @@ static_assert(sizeof(IfeKey) == 44, "a key is eleven 32-bit values");
 // The interpolated look of one sprite at one time.
 struct IfeSpriteState {
     float x, y, angle, halfWidth, halfHeight;
-    float red, green, blue, alpha;  // 0..1
+    float red, green, blue, alpha; // 0..1
 };
 
 struct IfeSprite {
+    // A sprite without keys draws nothing and leaves the blend state alone.
     void draw(const Ife& owner) const;
-    IfeSpriteState stateAt(float t) const;  // keys must not be empty
+    // Keys of equal time hold the later-listed one instead of dividing 0 by 0; no keys gives
+    // an all-zero state.
+    IfeSpriteState stateAt(float t) const;
 
     std::string imageName;
     std::string text2;
@@ -45,6 +48,8 @@ struct IfeSprite {
 
 class Ife final : public PostProcess {
 public:
+    // A negative count, or more sprites or keys than the rest of the file could hold, fails
+    // with "Ife count error : " + name.
     bool load(const std::string& name);
     void draw() override;
 

@@ -70,8 +70,7 @@ void ParticleSet::draw(uint32_t count, const Camera& camera) {
     glUniformMatrix4fv(projectionLocation, 1, GL_FALSE, glm::value_ptr(camera.projection));
 
     // Never read past what exists: the vector, or the buffer as it was uploaded.
-    const uint32_t available =
-        vbo != 0 ? uploadedCount : static_cast<uint32_t>(particles.size());
+    const uint32_t available = vbo != 0 ? uploadedCount : static_cast<uint32_t>(particles.size());
     const uint32_t n = (count == 0 || count > available) ? available : count;
 
     const bool hasPosition = positionLocation >= 0;
@@ -83,8 +82,7 @@ void ParticleSet::draw(uint32_t count, const Camera& camera) {
         glEnableVertexAttribArray(static_cast<GLuint>(colorLocation));
     }
     // With a buffer the "pointers" are byte offsets into it.
-    const uintptr_t base =
-        vbo != 0 ? 0 : reinterpret_cast<uintptr_t>(particles.data());
+    const uintptr_t base = vbo != 0 ? 0 : reinterpret_cast<uintptr_t>(particles.data());
     if (hasPosition) {
         glVertexAttribPointer(static_cast<GLuint>(positionLocation), 4, GL_FLOAT, GL_FALSE,
                               sizeof(Particle),

@@ -23,7 +23,7 @@ std::string cacheKey(const std::string& name, const std::vector<std::string>& de
     return key;
 }
 
-}  // namespace
+} // namespace
 
 bool Program::Load(const std::string& name) {
     const std::string key = cacheKey(name, defines);
@@ -61,7 +61,7 @@ bool Program::Load(const std::string& name) {
     progressStep();
     program = Link(vertexShader, fragmentShader);
     if (program == 0) {
-        return false;  // Link has deleted both shaders
+        return false; // Link has deleted both shaders
     }
 
     programCache().emplace(key, *this);
@@ -167,6 +167,10 @@ GLuint Program::Link(GLuint vertex, GLuint fragment) {
     return 0;
 }
 
-void Program::ClearCache() { programCache().clear(); }
+void Program::ClearCache() {
+    programCache().clear();
+}
 
-size_t Program::CacheSize() { return programCache().size(); }
+size_t Program::CacheSize() {
+    return programCache().size();
+}

@@ -38,8 +38,9 @@ bool SyncTracks::load(const std::string& eventFileName) {
         std::vector<uint16_t>& samples = trackSamples[track];
         samples.resize(sampleCount);
         for (uint32_t i = 0; i < sampleCount; ++i) {
-            samples[i] = static_cast<uint16_t>(trackAsset.data[2 * static_cast<size_t>(i)] |
-                                               trackAsset.data[2 * static_cast<size_t>(i) + 1] << 8);
+            samples[i] =
+                static_cast<uint16_t>(trackAsset.data[2 * static_cast<size_t>(i)] |
+                                      trackAsset.data[2 * static_cast<size_t>(i) + 1] << 8);
         }
     }
     return true;

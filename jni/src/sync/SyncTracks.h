@@ -23,7 +23,9 @@ constexpr double kSyncMsPerTick = 5.6818;
 
 class SyncTracks {
 public:
+    // Fails (with a message) when more than kSyncMaxTracks track files are registered.
     bool load(const std::string& eventFileName);
+    // A time past the end of a track reads level 0; events on channels 26 and up are ignored.
     void update(uint32_t t);
 
     // The pattern arithmetic alone: pattern 12 is cut short so 13 starts at 106901 ms.

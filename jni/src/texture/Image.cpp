@@ -9,7 +9,9 @@
 #include "progress/Progress.h"
 #include "report/Errors.h"
 
-Image::~Image() { release(); }
+Image::~Image() {
+    release();
+}
 
 void Image::release() {
     if (pixels != nullptr) {

@@ -29,7 +29,7 @@ GLenum formatForChannels(int32_t channels) {
     }
 }
 
-}  // namespace
+} // namespace
 
 bool Texture::Load(Texture& texture, const std::string& name) {
     progressStep();
@@ -70,12 +70,14 @@ bool Texture::Create(Texture& texture, const Image& image, const std::string& na
 
     // Rows are tightly packed: a row of 3 RGB pixels is 9 bytes, not padded to 12.
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), image.width, image.height, 0,
-                 format, GL_UNSIGNED_BYTE, image.pixels);
+    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), image.width, image.height, 0, format,
+                 GL_UNSIGNED_BYTE, image.pixels);
     glBindTexture(GL_TEXTURE_2D, 0);
 
     textureCache()[name] = Texture{texture.id, texture.unit};
     return true;
 }
 
-void Texture::ClearCache() { textureCache().clear(); }
+void Texture::ClearCache() {
+    textureCache().clear();
+}

@@ -1,0 +1,396 @@
+// Files anyone can replace: truncated, oversized and lying content for every reader the show
+// has, and nonsense scores for the music builder. Each must end in a clear message and a clean
+// failure (or a clean success), never a crash, a hang or an allocation that takes the machine.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "gpu_fixture.h"
+#include "ife/Ife.h"
+#include "loader/Asset.h"
+#include "loader/Loader.h"
+#include "sync/SyncTracks.h"
+#include "texture/Image.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using testing_support::readFile;
+using testing_support::writeFile;
+
+std::string builtAssets() {
+    const char* from = std::getenv("LUMENFALL_ASSETS");
+    return from != nullptr && *from != '\0' ? from : std::string(LUMENFALL_BINARY_DIR) + "/assets";
+}
+
+void putLe(std::string& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out += static_cast<char>((value >> (8 * i)) & 0xff);
+    }
+}
+
+std::string tgaHeader(uint8_t type, uint16_t width, uint16_t height, uint8_t bits) {
+    std::string header(18, '\0');
+    header[2] = static_cast<char>(type);
+    header[12] = static_cast<char>(width & 0xff);
+    header[13] = static_cast<char>(width >> 8);
+    header[14] = static_cast<char>(height & 0xff);
+    header[15] = static_cast<char>(height >> 8);
+    header[16] = static_cast<char>(bits);
+    header[17] = 0x20;
+    return header;
+}
+
+// A PNG with a real header and an IDAT far too small for the size it claims.
+std::string pngClaiming(uint32_t width, uint32_t height) {
+    auto be = [](std::string& out, uint32_t v) {
+        for (int i = 3; i >= 0; --i) out += static_cast<char>((v >> (8 * i)) & 0xff);
+    };
+    std::string png = "\x89PNG\r\n\x1a\n";
+    std::string ihdr;
+    be(ihdr, width);
+    be(ihdr, height);
+    ihdr += std::string("\x08\x06\x00\x00\x00", 5);  // 8-bit RGBA
+    be(png, 13);
+    png += "IHDR" + ihdr;
+    be(png, 0);  // CRC: the decoder does not check it
+    const std::string idat("\x78\x01\x01\x00\x00\xff\xff\x00\x00\x00\x01", 11);  // empty zlib stream
+    be(png, static_cast<uint32_t>(idat.size()));
+    png += "IDAT" + idat;
+    be(png, 0);
+    be(png, 0);
+    png += "IEND";
+    be(png, 0);
+    return png;
+}
+
+// One zip entry as the archive claims it.
+struct ZipEntry {
+    std::string name;
+    uint16_t method;        // 0 stored, 8 deflated
+    std::string data;       // the bytes as stored
+    uint32_t claimedSize;   // the uncompressed size the headers claim
+};
+
+std::string zipOf(const std::vector<ZipEntry>& entries) {
+    std::string zip;
+    std::string central;
+    for (const ZipEntry& e : entries) {
+        const uint32_t offset = static_cast<uint32_t>(zip.size());
+        zip += "PK\x03\x04";
+        putLe(zip, 20, 2);
+        putLe(zip, 0, 2);
+        putLe(zip, e.method, 2);
+        putLe(zip, 0, 4);  // time, date
+        putLe(zip, 0, 4);  // CRC: the loader does not check it
+        putLe(zip, static_cast<uint32_t>(e.data.size()), 4);
+        putLe(zip, e.claimedSize, 4);
+        putLe(zip, static_cast<uint32_t>(e.name.size()), 2);
+        putLe(zip, 0, 2);
+        zip += e.name + e.data;
+
+        central += "PK\x01\x02";
+        putLe(central, 20, 2);
+        putLe(central, 20, 2);
+        putLe(central, 0, 2);
+        putLe(central, e.method, 2);
+        putLe(central, 0, 4);
+        putLe(central, 0, 4);
+        putLe(central, static_cast<uint32_t>(e.data.size()), 4);
+        putLe(central, e.claimedSize, 4);
+        putLe(central, static_cast<uint32_t>(e.name.size()), 2);
+        putLe(central, 0, 2);
+        putLe(central, 0, 2);
+        putLe(central, 0, 2);
+        putLe(central, 0, 2);
+        putLe(central, 0, 4);
+        putLe(central, offset, 4);
+        central += e.name;
+    }
+    const uint32_t centralOffset = static_cast<uint32_t>(zip.size());
+    zip += central;
+    zip += "PK\x05\x06";
+    putLe(zip, 0, 4);
+    putLe(zip, static_cast<uint32_t>(entries.size()), 2);
+    putLe(zip, static_cast<uint32_t>(entries.size()), 2);
+    putLe(zip, static_cast<uint32_t>(central.size()), 4);
+    putLe(zip, centralOffset, 4);
+    putLe(zip, 0, 2);
+    return zip;
+}
+
+// A deflate stream of one stored block holding `bytes` (at most 65535 of them).
+std::string storedDeflate(const std::string& bytes) {
+    std::string out = "\x01";
+    putLe(out, static_cast<uint32_t>(bytes.size()), 2);
+    putLe(out, static_cast<uint32_t>(~bytes.size() & 0xffff), 2);
+    return out + bytes;
+}
+
+class HostileContent : public GpuTest {
+protected:
+    // Every message so far, for failure output.
+    static std::string errorsText() { return errorListText(); }
+
+    // A false result must come with at least one message.
+    static void expectCleanResult(bool ok, const std::string& what) {
+        if (!ok) {
+            EXPECT_FALSE(errorList().empty()) << what << " failed without a message";
+        }
+    }
+};
+
+// Image headers that claim enormous sizes over a few bytes of data: the decoder refuses them
+// quickly, without allocating or filling what the header claims.
+TEST_F(HostileContent, ImagesClaimingAbsurdSizesAreRefused) {
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"TGA 65535 x 65535, 32-bit, 10 bytes of pixels", tgaHeader(2, 65535, 65535, 32) + std::string(10, 'x')},
+        // 174 MB of RLE pixels from a 19-byte file: found by fuzzing.
+        {"RLE TGA 10272 x 4239, 32-bit, one packet",
+         tgaHeader(10, 10272, 4239, 32) + std::string("\x8f\x10\x20\x30\x40", 5)},
+        {"RLE TGA 8192 x 8192, 24-bit, one packet",
+         tgaHeader(10, 8192, 8192, 24) + std::string("\xff\x01\x02\x03", 4)},
+        {"PNG 20000 x 20000 RGBA with an empty IDAT", pngClaiming(20000, 20000)},
+        {"PNG 1 x 2000000000", pngClaiming(1, 2000000000)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        clearErrorList();
+        Image image;
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = Image::Decode(image, static_cast<uint32_t>(c.bytes.size()),
+                                      reinterpret_cast<const uint8_t*>(c.bytes.data()));
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_FALSE(ok) << "decoded to " << image.width << " x " << image.height;
+        EXPECT_EQ(image.pixels, nullptr);
+        ASSERT_EQ(errorList().size(), 1u);
+        EXPECT_FALSE(errorList()[0].empty());
+        EXPECT_LT(seconds, 1.0) << "the decoder worked on what the header claimed";
+    }
+}
+
+// Deflated entries whose headers lie about their size: a 4 GB claim is refused before any
+// allocation, a plausible but false claim fails on the short read. Both with the loader's boxes.
+TEST_F(HostileContent, ZipEntriesLyingAboutTheirSize) {
+    const std::string small = storedDeflate("small");
+    const std::string zip = zipOf({
+        {"assets/huge.bin", 8, small, 0xfffffff0u},
+        {"assets/short.bin", 8, small, 5000},
+        {"assets/good.bin", 8, small, 5},
+    });
+    std::vector<uint8_t> bytes(zip.begin(), zip.end());
+    Loader::Scramble(bytes.data(), bytes.size());
+    writeFile(dir_.file("demo.dat"), bytes);
+    Loader::Open("demo.dat");
+    ASSERT_TRUE(Loader::archiveMode());
+
+    const struct {
+        const char* name;
+        bool ok;
+        const char* box;
+    } cases[] = {
+        {"huge.bin", false, "assets/huge.bin data alloc in demo.dat!\n"},
+        {"short.bin", false, "assets/short.bin unzReadCurrentFile in demo.dat!\n"},
+        {"good.bin", true, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t boxesBefore = boxes_.boxes().size();
+        uint32_t size = 0;
+        uint8_t* data = nullptr;
+        EXPECT_EQ(Loader::Get(c.name, size, data), c.ok);
+        if (c.ok) {
+            ASSERT_NE(data, nullptr);
+            EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), "small");
+            delete[] data;
+        } else {
+            EXPECT_EQ(data, nullptr);
+            ASSERT_EQ(boxes_.boxes().size(), boxesBefore + 1);
+            EXPECT_EQ(boxes_.boxes().back().caption, "Loader::Get");
+            EXPECT_EQ(boxes_.boxes().back().text, c.box);
+        }
+    }
+    Loader::Close();
+}
+
+// Every shipped file cut short at several places, read by the reader the show uses for it.
+TEST_F(HostileContent, TruncatedShippedFilesFailCleanlyOrLoad) {
+    const fs::path shipped = builtAssets();
+    if (!fs::is_directory(shipped)) {
+        GTEST_SKIP() << "no built content in " << shipped;
+    }
+    // The readers need the rest of the content beside the truncated file.
+    for (const auto& entry : fs::directory_iterator(shipped)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && name != "music.ogg") {
+            fs::copy_file(entry.path(), dir_.file("assets/" + name));
+        }
+    }
+    size_t checked = 0;
+    for (const auto& entry : fs::directory_iterator(shipped)) {
+        const std::string name = entry.path().filename().string();
+        const std::string ext = entry.path().extension().string();
+        if (!entry.is_regular_file() || name == "music.ogg") {
+            continue;
+        }
+        const std::vector<uint8_t> whole = readFile(entry.path().string());
+        for (const size_t keep : {size_t{1}, size_t{17}, whole.size() / 2, whole.size() - 1}) {
+            if (keep == 0 || keep >= whole.size()) {
+                continue;
+            }
+            SCOPED_TRACE(name + " cut to " + std::to_string(keep) + " bytes");
+            const std::string cut = "cut" + ext;
+            writeFile(dir_.file("assets/" + cut),
+                      std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(keep)));
+            clearErrorList();
+            if (ext == ".tga" || ext == ".png") {
+                Image image;
+                expectCleanResult(Image::Load(image, cut), "Image::Load");
+            } else if (ext == ".ife") {
+                Ife ife;
+                const bool ok = ife.load(cut);
+                expectCleanResult(ok, "Ife::load");
+                if (ok) {
+                    ife.time = 100.0f;
+                    ife.draw();
+                }
+            } else if (ext == ".glsl") {
+                Program program;
+                expectCleanResult(program.Load(cut), "Program::Load");
+            } else if (ext == ".msd" || ext == ".rms") {
+                SyncTracks sync;
+                if (ext == ".rms") {
+                    writeFile(dir_.file("assets/events.msd"), std::string(8, '\0'));
+                    sync.trackFiles.push_back(cut);
+                }
+                const bool ok = sync.load(ext == ".msd" ? cut : "events.msd");
+                expectCleanResult(ok, "SyncTracks::load");
+                if (ok) {
+                    for (uint32_t t : {0u, 123456u, 0xffffffffu}) sync.update(t);
+                }
+            } else {
+                continue;
+            }
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 20u);
+}
+
+// Files far larger than the show's own: they load or fail with a message in bounded time.
+TEST_F(HostileContent, OversizedFiles) {
+    // An animation whose only line is 4 MB long: the sprite count it starts with cannot fit.
+    std::string longLine = "999999999";
+    longLine.append(4 << 20, '7');
+    writeAsset("long.ife", longLine);
+    copyShader("ife.glsl");
+    {
+        Ife ife;
+        EXPECT_FALSE(ife.load("long.ife"));
+        ASSERT_FALSE(errorList().empty());
+        EXPECT_EQ(errorList().back(), "Ife count error : long.ife");
+    }
+
+    // 2000 sprites of 50 keys each, all on one small image: loads, draws.
+    writeAsset("dot.tga", tgaHeader(2, 1, 1, 24) + "abc");
+    std::string many = "2000\r\n0\r\n";
+    for (int s = 0; s < 2000; ++s) {
+        many += "dot.tga\r\n\r\n\r\n50\r\n2\r\n";
+        for (int k = 0; k < 50; ++k) {
+            many += std::to_string(k) + " 640 360 0 0 1 1 255 255 255 255\r\n";
+        }
+    }
+    writeAsset("many.ife", many);
+    clearErrorList();
+    {
+        Ife ife;
+        ASSERT_TRUE(ife.load("many.ife")) << errorsText();
+        EXPECT_EQ(ife.sprites.size(), 2000u);
+        ife.time = 25.5f;
+        ife.draw();
+    }
+
+    // Two million sync events and a track of 8 Mi samples with an odd byte.
+    std::string events;
+    for (uint32_t i = 0; i < 2000000; ++i) {
+        putLe(events, i, 4);
+        events += std::string("\x01\x02\x07\x00", 4);
+    }
+    writeAsset("big.msd", events);
+    writeAsset("big.rms", std::string((16u << 20) + 1, '\xff'));
+    SyncTracks sync;
+    sync.trackFiles.push_back("big.rms");
+    ASSERT_TRUE(sync.load("big.msd")) << errorsText();
+    sync.update(0xffffffffu);
+    EXPECT_EQ(sync.channelNotes[2], 7);
+    EXPECT_EQ(sync.trackLevels[0], 0.0f);  // past the end of the track
+    sync.update(10000);
+    EXPECT_NEAR(sync.trackLevels[0], 65535.0f / 65536.0f, 1e-6);
+}
+
+// The music builder on nonsense scores: a clean non-zero exit with a message naming the score,
+// within a minute and 2 GB of address space; never a signal.
+TEST(HostileScores, NonsenseScoresFailWithAMessage) {
+    const std::string synth = std::string(LUMENFALL_BINARY_DIR) + "/lumenfall-synth";
+    if (!fs::exists(synth)) {
+        GTEST_SKIP() << "no " << synth;
+    }
+    testing_support::TempDir dir;
+    std::string binary;
+    for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 7919) & 0xff);
+    std::string deep;
+    for (int i = 0; i < 20000; ++i) deep += "clip c" + std::to_string(i) + " notes\n  " +
+                                            std::string(2000, '+') + "\n";
+    const struct {
+        const char* what;
+        std::string score;
+    } cases[] = {
+        {"binary garbage", binary},
+        {"unknown directive", "tempo 110\nfrobnicate 3\n"},
+        {"tempo zero", "tempo 0\nlength 10\n"},
+        {"tempo beyond any number", "tempo 1e999999\nlength 10\n"},
+        {"negative rows", "rows_per_pattern -64\nlength 10\n"},
+        {"huge rows per pattern", "rows_per_pattern 2000000000\nlength 10\n"},
+        {"huge ticks per row", "ticks_per_row 2147483647\nrows_per_beat 2147483647\nlength 10\n"},
+        {"huge pattern range",
+         "instrument k kick\nclip c grid\n  x...\npattern 0-2000000000 rows=2000000000 k=c\n"},
+        {"clip used before it is made", "pattern 0 k=nothing\n"},
+        {"chord nonsense", "progression p Qm99:0 Am7:-5\n"},
+        {"thousands of clips of joined nothing", deep},
+        {"length far too long", "length 1e30\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string score = dir.file("score.txt");
+        writeFile(score, c.score);
+        const std::string out = dir.file("out");
+        fs::create_directories(out);
+        const std::string command = "ulimit -v 2097152; exec timeout -s KILL 60 '" + synth +
+                                    "' --score '" + score + "' --out '" + out + "' >'" +
+                                    dir.file("stdout") + "' 2>'" + dir.file("stderr") + "'";
+        const int status = std::system(command.c_str());
+        const std::vector<uint8_t> err = readFile(dir.file("stderr"));
+        const std::string message(err.begin(), err.end());
+        ASSERT_TRUE(WIFEXITED(status)) << "no clean exit; stderr: " << message;
+        const int code = WEXITSTATUS(status);
+        EXPECT_NE(code, 0) << "a nonsense score was accepted";
+        EXPECT_LT(code, 124) << "killed (hang, memory or a signal): " << message;
+        EXPECT_NE(message.find("score.txt"), std::string::npos) << "no message naming the score: "
+                                                                << message;
+    }
+}
+
+}  // namespace
