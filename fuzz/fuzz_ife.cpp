@@ -93,7 +93,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (const char* shipped = std::getenv("LUMENFALL_FUZZ_ASSETS")) {
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator(shipped, error)) {
-            if (entry.path().extension() == ".tga") {
+            const auto ext = entry.path().extension();
+            if (ext == ".tga" || ext == ".png") {
                 writeTinyImage(entry.path().filename().string());
             }
         }

@@ -172,7 +172,7 @@ def main():
     # Images: the shipped ones that fit, and small ones of every kind the decoder knows.
     image_dir = os.path.join(out_dir, "image")
     for name, data in assets.items():
-        if name.endswith(".tga"):
+        if name.endswith((".tga", ".png")):
             write(image_dir, name, data[:MAX_LEN])
     for name, data in generated_images().items():
         write(image_dir, name, data)

@@ -189,5 +189,9 @@ bool OffscreenContext::savePng(const std::string& path) const {
     if (rgba.empty()) {
         return false;
     }
+    // A screen shows no alpha: blending leaves it below 1, which viewers would show as grey.
+    for (size_t i = 3; i < rgba.size(); i += 4) {
+        rgba[i] = 255;
+    }
     return stbi_write_png(path.c_str(), width_, height_, 4, rgba.data(), width_ * 4) != 0;
 }

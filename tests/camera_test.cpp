@@ -43,13 +43,6 @@ TEST(Camera, DefaultProjectionEntries) {
     }
 }
 
-TEST(Camera, MatricesAreIdentityUntilTheFirstUpdate) {
-    const Camera camera;
-    EXPECT_EQ(camera.projection, glm::mat4(1.0f));
-    EXPECT_EQ(camera.view, glm::mat4(1.0f));
-    EXPECT_EQ(camera.model, glm::mat4(1.0f));
-}
-
 TEST(Camera, NeutralAdjustmentsGiveThePlainLookAt) {
     Camera camera = neutralCamera();
     camera.update();

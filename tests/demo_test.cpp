@@ -81,7 +81,8 @@ private:
 // The show's windows: four fixed ends, the last one at the music's end.
 void addShowScenes(Timeline& timeline, uint32_t musicEnd, Record (&records)[5]) {
     const uint32_t ends[5] = {106905, 141813, 176721, 194175, musicEnd};
-    for (int k = 0; k < 5; ++k) timeline.add(ends[k], new FakePart(records[k]));
+    for (int k = 0; k < 5; ++k)
+        timeline.add(ends[k], new FakePart(records[k]));
 }
 
 TEST(Timeline, TheFirstWindowHoldingTheTimeDraws) {
@@ -92,9 +93,9 @@ TEST(Timeline, TheFirstWindowHoldingTheTimeDraws) {
 
     const struct {
         uint32_t t;
-        int scene;  // -1: none
+        int scene; // -1: none
     } cases[] = {
-        {0, 0},      {106905, 0}, {106906, 1}, {141813, 1}, {141814, 2}, {176721, 2},
+        {0, 0},      {106905, 0}, {106906, 1}, {141813, 1}, {141814, 2},  {176721, 2},
         {176722, 3}, {194175, 3}, {194176, 4}, {216000, 4}, {216001, -1}, {0xffffffffu, -1},
     };
     for (const auto& c : cases) {
@@ -109,7 +110,8 @@ TEST(Timeline, EveryDrawCountsOnceForTheSceneThatDrew) {
     Record records[5];
     Timeline timeline;
     addShowScenes(timeline, 216000, records);
-    for (uint32_t t : {0u, 50000u, 106905u, 106906u, 300000u}) timeline.drawAt(t);
+    for (uint32_t t : {0u, 50000u, 106905u, 106906u, 300000u})
+        timeline.drawAt(t);
 
     EXPECT_EQ(timeline.scenes[0]->drawCount, 3u);
     EXPECT_EQ(timeline.scenes[1]->drawCount, 1u);
@@ -124,14 +126,15 @@ TEST(Timeline, ShortMusicLeavesTheLastWindowEmpty) {
     {
         Timeline timeline;
         addShowScenes(timeline, 150000, records);
-        ASSERT_EQ(timeline.scenes.size(), 5u);  // listed, but start is above end
+        ASSERT_EQ(timeline.scenes.size(), 5u); // listed, but start is above end
         EXPECT_EQ(timeline.sceneAt(150000), timeline.scenes[2]);
         for (uint32_t t : {176722u, 194175u, 194176u, 200000u}) {
             EXPECT_NE(timeline.sceneAt(t), timeline.scenes[4]) << t;
         }
         EXPECT_EQ(timeline.sceneAt(194176), nullptr);
     }
-    for (const Record& record : records) EXPECT_EQ(record.destroyed, 1);
+    for (const Record& record : records)
+        EXPECT_EQ(record.destroyed, 1);
 }
 
 TEST(Timeline, WindowsEndingAtOrBeforeFirstMsAreDestroyedNotListed) {
@@ -153,7 +156,8 @@ TEST(Timeline, InitStopsAtTheFirstFailureWithItsNumber) {
     Record records[5];
     Timeline timeline;
     const uint32_t ends[5] = {10, 20, 30, 40, 50};
-    for (int k = 0; k < 5; ++k) timeline.add(ends[k], new FakePart(records[k], k != 2));
+    for (int k = 0; k < 5; ++k)
+        timeline.add(ends[k], new FakePart(records[k], k != 2));
 
     EXPECT_FALSE(timeline.initAll());
     EXPECT_EQ(progress().position, 3);
@@ -183,4 +187,4 @@ TEST(Demo, OverlaysStopAt216000) {
     EXPECT_FALSE(Demo::overlaysAt(0xffffffffu));
 }
 
-}  // namespace
+} // namespace

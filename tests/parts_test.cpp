@@ -62,10 +62,10 @@ TEST(Part01Count, FollowsTimeThenPattern) {
         int32_t pattern;
         uint32_t count;
     } cases[] = {
-        {0, 0, 0},           {2, 0, 0},           {3, 0, 1},          {30000, 3, 10000},
-        {33000, 3, 11000},   {33001, 3, 11000},   {104723, 11, 11000}, {104724, 12, 11000},
-        {106900, 12, 120},   {106905, 12, 95},    // the end of the window
-        {106925, 13, 0},     {200000, 20, 0},     // past the window: never below zero
+        {0, 0, 0},         {2, 0, 0},         {3, 0, 1},           {30000, 3, 10000},
+        {33000, 3, 11000}, {33001, 3, 11000}, {104723, 11, 11000}, {104724, 12, 11000},
+        {106900, 12, 120}, {106905, 12, 95}, // the end of the window
+        {106925, 13, 0},   {200000, 20, 0},  // past the window: never below zero
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Part01::countAt(c.t, c.pattern), c.count) << "t = " << c.t;
@@ -101,7 +101,7 @@ TEST_F(SceneCpu, Part01PulseIsASineOfTimeWithBlueAt221Percent) {
         const Particle& p = part.particleSet.particles[i];
         const double expected =
             std::fabs(std::sin(points[404 + i].x * 60000.0 * 0.0122 + points[808 + i].y));
-        ASSERT_NEAR(p.r, expected, 2e-3) << i;  // float rounding of a large argument
+        ASSERT_NEAR(p.r, expected, 2e-3) << i; // float rounding of a large argument
         ASSERT_EQ(p.g, p.r);
         ASSERT_FLOAT_EQ(p.b, p.r * 2.21f);
     }
@@ -124,14 +124,15 @@ TEST_F(SceneCpu, Part01PulseIsASineOfTimeWithBlueAt221Percent) {
 std::vector<uint8_t> maskFile(const std::function<uint8_t(uint32_t column, uint32_t row)>& pixel,
                               size_t pixelBytes = kMaskSide * kMaskSide) {
     std::vector<uint8_t> bytes(kMaskHeaderBytes, 0);
-    bytes[2] = 3;  // uncompressed greyscale
+    bytes[2] = 3; // uncompressed greyscale
     bytes[12] = 0;
-    bytes[13] = 1;  // 256 wide
+    bytes[13] = 1; // 256 wide
     bytes[14] = 0;
-    bytes[15] = 1;  // 256 high
+    bytes[15] = 1; // 256 high
     bytes[16] = 8;
     for (size_t j = 0; j < pixelBytes; ++j) {
-        bytes.push_back(pixel(static_cast<uint32_t>(j % kMaskSide), static_cast<uint32_t>(j / kMaskSide)));
+        bytes.push_back(
+            pixel(static_cast<uint32_t>(j % kMaskSide), static_cast<uint32_t>(j / kMaskSide)));
     }
     return bytes;
 }
@@ -154,7 +155,8 @@ protected:
         EXPECT_TRUE(part->fillParticles());
         EXPECT_TRUE(part->loadMask());
         part->particleGroups.reset(new int32_t[part->particleCount]);
-        for (uint32_t j = 0; j < part->particleCount; ++j) part->particleGroups[j] = j & 15;
+        for (uint32_t j = 0; j < part->particleCount; ++j)
+            part->particleGroups[j] = j & 15;
         return part;
     }
     TempDir dir_;
@@ -165,7 +167,8 @@ TEST(Part02Wrap, KeepsTheSign) {
         float c, wrapped;
     } cases[] = {{-1.25f, -0.25f}, {1.25f, 0.25f}, {0.5f, 0.5f}, {-0.5f, -0.5f},
                  {2.0f, 0.0f},     {-3.0f, 0.0f},  {1.0f, 0.0f}, {0.0f, 0.0f}};
-    for (const auto& c : cases) EXPECT_FLOAT_EQ(Part02::wrap(c.c), c.wrapped) << c.c;
+    for (const auto& c : cases)
+        EXPECT_FLOAT_EQ(Part02::wrap(c.c), c.wrapped) << c.c;
 }
 
 TEST(Part02MaskIndex, OffTheGridSamplesTheLastColumnOrRow) {
@@ -173,9 +176,9 @@ TEST(Part02MaskIndex, OffTheGridSamplesTheLastColumnOrRow) {
         float rx, rz;
         uint32_t column, row;
     } cases[] = {
-        {-1.0f, -1.0f, 0, 0},     {0.0f, 0.0f, 128, 128},   {0.99f, -0.99f, 254, 1},
-        {1.0f, 0.0f, 255, 128},   // exactly on the far edge
-        {0.0f, 1.0f, 128, 255},   {1.5f, -1.5f, 255, 255},  // off the grid on both sides
+        {-1.0f, -1.0f, 0, 0},     {0.0f, 0.0f, 128, 128},
+        {0.99f, -0.99f, 254, 1},  {1.0f, 0.0f, 255, 128},  // exactly on the far edge
+        {0.0f, 1.0f, 128, 255},   {1.5f, -1.5f, 255, 255}, // off the grid on both sides
         {-1.005f, 0.0f, 0, 128},  // truncation toward zero still lands on column 0
         {-1.01f, 0.0f, 255, 128}, // one whole cell below: negative, so the last column
         {0.0f, -2.0f, 128, 255},
@@ -194,7 +197,7 @@ TEST_F(Part02Mask, MaskFileMustHoldAWholeImage) {
         const char* message;
     } cases[] = {
         {kMaskSide * kMaskSide, true, true, nullptr},
-        {kMaskSide * kMaskSide + 26, true, true, nullptr},  // a TGA footer is fine
+        {kMaskSide * kMaskSide + 26, true, true, nullptr}, // a TGA footer is fine
         {kMaskSide * kMaskSide - 1, true, false, "Mask size error : ventillator.tga"},
         {0, true, false, "Mask size error : ventillator.tga"},
         {0, false, false, "Load error : ventillator.tga"},
@@ -202,7 +205,8 @@ TEST_F(Part02Mask, MaskFileMustHoldAWholeImage) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pixelBytes);
         std::remove(dir_.file("assets/ventillator.tga").c_str());
-        if (c.exists) writeMask(maskFile([](uint32_t, uint32_t) { return 0; }, c.pixelBytes));
+        if (c.exists)
+            writeMask(maskFile([](uint32_t, uint32_t) { return 0; }, c.pixelBytes));
         CaptureBoxes boxes;
         ScopedChdir in(dir_.path());
         Part02 part(demo_);
@@ -211,7 +215,7 @@ TEST_F(Part02Mask, MaskFileMustHoldAWholeImage) {
         if (c.message) {
             ASSERT_FALSE(errorList().empty());
             EXPECT_EQ(errorList().back(), c.message);
-            EXPECT_EQ(part.updateParticles(120000), 0u);  // no mask: nothing drawn, nothing read
+            EXPECT_EQ(part.updateParticles(120000), 0u); // no mask: nothing drawn, nothing read
         } else {
             EXPECT_TRUE(errorList().empty());
             EXPECT_EQ(part.maskFileSize, kMaskHeaderBytes + c.pixelBytes);
@@ -220,7 +224,8 @@ TEST_F(Part02Mask, MaskFileMustHoldAWholeImage) {
 }
 
 TEST_F(Part02Mask, DensityRunsFromBlackOneToWhiteZero) {
-    auto part = ready(maskFile([](uint32_t column, uint32_t) { return static_cast<uint8_t>(column); }));
+    auto part =
+        ready(maskFile([](uint32_t column, uint32_t) { return static_cast<uint8_t>(column); }));
     EXPECT_FLOAT_EQ(part->densityMask[kMaskHeaderBytes + 0], 1.0f);
     EXPECT_FLOAT_EQ(part->densityMask[kMaskHeaderBytes + 255], 0.0f);
     EXPECT_FLOAT_EQ(part->densityMask[kMaskHeaderBytes + 51], (255.0f - 51.0f) / 255.0f);
@@ -233,7 +238,7 @@ TEST_F(Part02Mask, BlackKeepsEveryParticleWhiteKeepsNone) {
     for (uint32_t i = 0; i < 40000; ++i) {
         const Particle& p = black->particleSet.particles[i];
         ASSERT_EQ(p.b, 1.0f);
-        ASSERT_EQ(p.a, (i & 15) == 5 ? 2.0f : 1.0f) << i;  // the highlighted sixteenth
+        ASSERT_EQ(p.a, (i & 15) == 5 ? 2.0f : 1.0f) << i; // the highlighted sixteenth
         ASSERT_LT(std::fabs(p.x), 1.0f);
         ASSERT_LT(std::fabs(p.y), 1.0f);
         ASSERT_LT(std::fabs(p.z), 1.0f);
@@ -274,8 +279,10 @@ TEST_F(Part02Mask, SilentTrackSwirlsEveryParticleByTimeOverSix) {
     uint32_t expected = 0;
     const float drift = 540.0f / 4000.0f;
     for (uint32_t i = 0; i < 40000; ++i) {
-        const float z = Part02::wrap(demo_->randomPoints[i].z + drift * demo_->randomDirections[i].z);
-        if (z >= 0.0f) ++expected;
+        const float z =
+            Part02::wrap(demo_->randomPoints[i].z + drift * demo_->randomDirections[i].z);
+        if (z >= 0.0f)
+            ++expected;
     }
     EXPECT_NEAR(static_cast<double>(kept), static_cast<double>(expected), 40.0);
 }
@@ -309,15 +316,16 @@ TEST(Spline, NeedsTwoControlPoints) {
 
 TEST(Spline, PassesThroughItsControlPointsAndClampsOutside) {
     Spline spline;
-    spline.points = {glm::vec3(0, 0, 3), glm::vec3(1, 2, 2), glm::vec3(4, -1, 1), glm::vec3(2, 2, 0)};
+    spline.points = {glm::vec3(0, 0, 3), glm::vec3(1, 2, 2), glm::vec3(4, -1, 1),
+                     glm::vec3(2, 2, 0)};
     ASSERT_TRUE(spline.build());
     EXPECT_EQ(spline.tangents[0], (spline.points[1] - spline.points[0]) / 6.0f);
     EXPECT_EQ(spline.tangents[2], (spline.points[3] - spline.points[1]) / 6.0f);
     const struct {
         float s;
         int point;
-    } cases[] = {{-5.0f, 0}, {0.0f, 0}, {1.0f, 1}, {2.0f, 2}, {3.0f, 3}, {3.5f, 3}, {99.0f, 3},
-                 {std::nanf(""), 0}};
+    } cases[] = {{-5.0f, 0}, {0.0f, 0}, {1.0f, 1},  {2.0f, 2},
+                 {3.0f, 3},  {3.5f, 3}, {99.0f, 3}, {std::nanf(""), 0}};
     for (const auto& c : cases) {
         const glm::vec3 got = spline.evaluate(c.s);
         const glm::vec3& want = spline.points[c.point];
@@ -331,7 +339,8 @@ TEST(Spline, SegmentsAreBeziersOneTangentFromTheEnds) {
     // Evenly spaced points on a line: tangents 1/6, 1/3, 1/3, 1/6, so the first segment's
     // inner controls sit at 1/6 and 2/3 and its middle at 1/16 + 1/4 + 1/8 = 0.4375.
     Spline spline;
-    spline.points = {glm::vec3(0, 0, 0), glm::vec3(1, 0, 0), glm::vec3(2, 0, 0), glm::vec3(3, 0, 0)};
+    spline.points = {glm::vec3(0, 0, 0), glm::vec3(1, 0, 0), glm::vec3(2, 0, 0),
+                     glm::vec3(3, 0, 0)};
     ASSERT_TRUE(spline.build());
     EXPECT_NEAR(spline.evaluate(0.5f).x, 0.4375f, 1e-6f);
     EXPECT_NEAR(spline.evaluate(1.5f).x, 1.5f, 1e-6f);
@@ -343,13 +352,14 @@ TEST(Spline, SegmentsAreBeziersOneTangentFromTheEnds) {
 TEST_F(SceneCpu, Part03StrandsFallFromThreeToZero) {
     Random::srand(12345);
     uint64_t reference = 12345;
-    for (int i = 0; i < 80000; ++i) reference = (reference * 214013u + 2531011u) % 4294967296ull;
+    for (int i = 0; i < 80000; ++i)
+        reference = (reference * 214013u + 2531011u) % 4294967296ull;
 
     progressResetForCounting();
     Part03 part(demo_);
     part.buildStrands(true);
     EXPECT_EQ(progress().position, 8);
-    EXPECT_EQ(Random::state(), reference);  // two draws per strand, continuing the sequence
+    EXPECT_EQ(Random::state(), reference); // two draws per strand, continuing the sequence
 
     ASSERT_EQ(part.strands.size(), Part03::kStrandCount);
     for (const Spline& strand : part.strands) {
@@ -437,7 +447,7 @@ TEST(Part04Speed, GrowsWithTheCubeOfProgress) {
         uint32_t t;
         float e, speed;
     } cases[] = {
-        {176721, 0.00001f, 0.2f},   // e = 0 becomes 0.00001
+        {176721, 0.00001f, 0.2f}, // e = 0 becomes 0.00001
         {185448, 0.5f, 0.825f},
         {194175, 1.0f, 5.2f},
         {176000, -721.0f / 17454.0f, 5.0f * std::pow(-721.0f / 17454.0f, 3.0f) + 0.2f},
@@ -455,8 +465,8 @@ TEST(Part05Count, GrowsFourPerMillisecondUpTo35000) {
         uint32_t t;
         uint32_t disc, sphere;
     } cases[] = {
-        {194176, 4, 1}, {194177, 8, 2}, {194425, 1000, 250}, {202924, 34996, 8749},
-        {202925, 35000, 8750}, {216000, 35000, 8750},
+        {194176, 4, 1},        {194177, 8, 2},        {194425, 1000, 250},
+        {202924, 34996, 8749}, {202925, 35000, 8750}, {216000, 35000, 8750},
     };
     for (const auto& c : cases) {
         const uint32_t disc = Part05::cloudCountAt(c.t);
@@ -520,4 +530,4 @@ TEST(Scenes, NamesAndEmptyWindowsAfterConstruction) {
     EXPECT_FALSE(e.fillBackground());
 }
 
-}  // namespace
+} // namespace

@@ -24,14 +24,16 @@ struct ReferenceGenerator {
 TEST(Random, ReproducesTheKnownSequenceAfterSeedOne) {
     Random::srand(1);
     const int expected[] = {41, 18467, 6334, 26500, 19169};
-    for (int value : expected) EXPECT_EQ(Random::rand(), value);
+    for (int value : expected)
+        EXPECT_EQ(Random::rand(), value);
 }
 
 TEST(Random, StateWrapsModuloTwoToThe32) {
     for (uint32_t seed : {0u, 13886772u, 771u, 0xffffffffu, 0x80000000u}) {
         Random::srand(seed);
         ReferenceGenerator reference{seed};
-        for (int i = 0; i < 1000; ++i) ASSERT_EQ(Random::rand(), reference.next()) << seed;
+        for (int i = 0; i < 1000; ++i)
+            ASSERT_EQ(Random::rand(), reference.next()) << seed;
         EXPECT_EQ(Random::state(), reference.state);
     }
 }
@@ -92,4 +94,4 @@ TEST(RandomSets, TakeFiveAndTwentyFiveProgressSteps) {
     EXPECT_EQ(progress().position, 0);
 }
 
-}  // namespace
+} // namespace

@@ -93,17 +93,17 @@ std::vector<uint8_t> musicMsd() {
     std::vector<uint8_t> bytes;
     for (uint32_t n = 0; n < 220; ++n) {
         const uint32_t tick = n * 176;
-        bytes.insert(bytes.end(), {static_cast<uint8_t>(tick), static_cast<uint8_t>(tick >> 8),
-                                   static_cast<uint8_t>(tick >> 16), 0, 1, 2,
-                                   static_cast<uint8_t>(n % 16), 0});
+        bytes.insert(bytes.end(),
+                     {static_cast<uint8_t>(tick), static_cast<uint8_t>(tick >> 8),
+                      static_cast<uint8_t>(tick >> 16), 0, 1, 2, static_cast<uint8_t>(n % 16), 0});
     }
     return bytes;
 }
 
 struct FrameStats {
-    double meanLuminance = 0.0;    // 0..255
-    double saturatedShare = 0.0;   // pixels with a channel at 255
-    double litShare = 0.0;         // pixels brighter than black
+    double meanLuminance = 0.0;  // 0..255
+    double saturatedShare = 0.0; // pixels with a channel at 255
+    double litShare = 0.0;       // pixels brighter than black
 };
 
 FrameStats measure(const std::vector<uint8_t>& rgba) {
@@ -112,8 +112,10 @@ FrameStats measure(const std::vector<uint8_t>& rgba) {
     for (size_t i = 0; i < pixels; ++i) {
         const uint8_t* p = &rgba[4 * i];
         stats.meanLuminance += 0.2126 * p[0] + 0.7152 * p[1] + 0.0722 * p[2];
-        if (p[0] == 255 || p[1] == 255 || p[2] == 255) stats.saturatedShare += 1.0;
-        if (p[0] + p[1] + p[2] > 6) stats.litShare += 1.0;
+        if (p[0] == 255 || p[1] == 255 || p[2] == 255)
+            stats.saturatedShare += 1.0;
+        if (p[0] + p[1] + p[2] > 6)
+            stats.litShare += 1.0;
     }
     stats.meanLuminance /= static_cast<double>(pixels);
     stats.saturatedShare /= static_cast<double>(pixels);
@@ -133,10 +135,12 @@ protected:
         dir_ = new TempDir;
         const std::string assets = dir_->file("assets");
         std::filesystem::create_directories(assets);
-        const std::filesystem::path shaders = std::filesystem::path(LUMENFALL_SOURCE_DIR) / "content/shaders";
-        for (const char* name : {"ife.glsl", "particle.glsl", "particlePart01.glsl",
-                                 "particlePart02.glsl", "particlePart03.glsl", "particlePart04.glsl",
-                                 "particlePart051.glsl", "particlePart052.glsl"}) {
+        const std::filesystem::path shaders =
+            std::filesystem::path(LUMENFALL_SOURCE_DIR) / "content/shaders";
+        for (const char* name :
+             {"ife.glsl", "particle.glsl", "particlePart01.glsl", "particlePart02.glsl",
+              "particlePart03.glsl", "particlePart04.glsl", "particlePart051.glsl",
+              "particlePart052.glsl"}) {
             std::filesystem::copy_file(shaders / name, std::filesystem::path(assets) / name);
         }
         writeFile(assets + "/envflare3.tga", flareTga());
@@ -162,7 +166,7 @@ protected:
     }
 
     static void TearDownTestSuite() {
-        delete demo_;  // needs the context current
+        delete demo_; // needs the context current
         demo_ = nullptr;
         Program::ClearCache();
         Texture::ClearCache();
@@ -174,7 +178,8 @@ protected:
     }
 
     void SetUp() override {
-        if (!setupError_.empty()) FAIL() << setupError_;
+        if (!setupError_.empty())
+            FAIL() << setupError_;
     }
 
     static std::vector<uint8_t> render(uint32_t t) {
@@ -187,9 +192,11 @@ protected:
 
     // Saved opaque: the frame's alpha is whatever the additive passes summed up.
     static void save(std::vector<uint8_t> rgba, uint32_t t, const std::string& name) {
-        const std::filesystem::path folder = std::filesystem::path(LUMENFALL_BINARY_DIR) / "scene-renders";
+        const std::filesystem::path folder =
+            std::filesystem::path(LUMENFALL_BINARY_DIR) / "scene-renders";
         std::filesystem::create_directories(folder);
-        for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
+        for (size_t i = 3; i < rgba.size(); i += 4)
+            rgba[i] = 255;
         const std::string path = (folder / (name + "-" + std::to_string(t) + ".png")).string();
         stbi_write_png(path.c_str(), kWidth, kHeight, 4, rgba.data(), kWidth * 4);
     }
@@ -239,8 +246,8 @@ TEST_F(SceneRender, EverySceneDrawsAVisibleStableFrame) {
         EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 
         const FrameStats stats = measure(first);
-        std::printf("%s t=%u mean %.1f lit %.3f saturated %.4f\n", c.name, c.t,
-                    stats.meanLuminance, stats.litShare, stats.saturatedShare);
+        std::printf("%s t=%u mean %.1f lit %.3f saturated %.4f\n", c.name, c.t, stats.meanLuminance,
+                    stats.litShare, stats.saturatedShare);
         EXPECT_GT(stats.meanLuminance, c.minMean);
         EXPECT_LT(stats.meanLuminance, c.maxMean);
         EXPECT_GT(stats.litShare, 0.03);
@@ -264,10 +271,10 @@ TEST_F(SceneRender, Part02WithNothingKeptDrawsNothing) {
     const uint32_t size = part02->maskFileSize;
     std::vector<float> saved(part02->densityMask.get(), part02->densityMask.get() + size);
     std::fill(part02->densityMask.get(), part02->densityMask.get() + size, 0.0f);
-    render(120000);  // leaves the earlier frames' particles in the vector
+    render(120000); // leaves the earlier frames' particles in the vector
     const FrameStats stats = measure(render(120100));
     std::copy(saved.begin(), saved.end(), part02->densityMask.get());
     EXPECT_EQ(stats.litShare, 0.0);
 }
 
-}  // namespace
+} // namespace

@@ -149,7 +149,7 @@ TEST(ScoreParser, MalformedScoresFailWithTheirLineNumber) {
 
 TEST(Sequence, RowsTicksChordTonesAndRamps) {
     const std::string text =
-        "tempo 110\nlength 2\n"
+        "tempo 110\nlength 4\n"
         "instrument k kick\n"
         "instrument b synth low=E1 mono=1\n"
         "instrument p synth centre=C4 value=mod16\n"

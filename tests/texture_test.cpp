@@ -31,12 +31,10 @@ void main() {
 class TextureTest : public GpuTest {
 protected:
     void writeImage(const std::string& name, int width, int height, int channels,
-                    const std::vector<uint8_t>& pixels, bool tga = false) {
+                    const std::vector<uint8_t>& pixels) {
         const std::string path = dir_.file("assets/" + name);
         const int written =
-            tga ? stbi_write_tga(path.c_str(), width, height, channels, pixels.data())
-                : stbi_write_png(path.c_str(), width, height, channels, pixels.data(),
-                                 width * channels);
+            stbi_write_png(path.c_str(), width, height, channels, pixels.data(), width * channels);
         ASSERT_NE(written, 0) << name;
     }
 
@@ -105,19 +103,6 @@ TEST_F(TextureTest, ChannelCountsGiveTheFourFormats) {
         EXPECT_EQ(boundTexture(), 0);
         EXPECT_EQ(drawTexture(texture, 1, 1), c.drawn);
     }
-}
-
-TEST_F(TextureTest, TgaDepthsDecodeToThreeAndFourChannels) {
-    writeImage("rgb.tga", 2, 2, 3, std::vector<uint8_t>(12, 90), true);
-    writeImage("rgba.tga", 2, 2, 4, std::vector<uint8_t>(16, 90), true);
-    Image rgb;
-    ASSERT_TRUE(Image::Load(rgb, "rgb.tga"));
-    EXPECT_EQ(rgb.channels, 3);
-    Image rgba;
-    ASSERT_TRUE(Image::Load(rgba, "rgba.tga"));
-    EXPECT_EQ(rgba.channels, 4);
-    EXPECT_EQ(rgba.width, 2);
-    EXPECT_EQ(rgba.height, 2);
 }
 
 TEST_F(TextureTest, RepeatedNameSharesTheTextureWithOneStepFewer) {

@@ -28,7 +28,7 @@ constexpr uint32_t kPart02EndMs = 141813;
 constexpr uint32_t kPart03EndMs = 176721;
 constexpr uint32_t kPart04EndMs = 194175;
 
-}  // namespace
+} // namespace
 
 Letterbox computeLetterbox(int32_t width, int32_t height) {
     // 64-bit intermediates: (H / 9) * 16 may exceed int32 for absurd heights.
@@ -66,9 +66,11 @@ void Demo::buildRandomCloud(std::vector<glm::vec3>& out, bool takeSteps) {
         const int r1 = Random::rand() % 2000;
         const int r2 = Random::rand() % 2000;
         const int r3 = Random::rand() % 2000;
-        out.emplace_back(static_cast<float>(r3 / 1000.0 - 1.0), static_cast<float>(r2 / 1000.0 - 1.0),
+        out.emplace_back(static_cast<float>(r3 / 1000.0 - 1.0),
+                         static_cast<float>(r2 / 1000.0 - 1.0),
                          static_cast<float>(r1 / 1000.0 - 1.0));
-        if (takeSteps && i % kCloudStepEvery == 0) progressStep();
+        if (takeSteps && i % kCloudStepEvery == 0)
+            progressStep();
     }
 }
 
@@ -81,7 +83,8 @@ void Demo::buildRandomDirections(std::vector<glm::vec3>& out, bool takeSteps) {
         const int r1 = Random::rand() % 360;
         const int r2 = Random::rand() % 360;
         out.push_back(rotateVector(axis, static_cast<float>(r2), static_cast<float>(r1)));
-        if (takeSteps && i % kDirectionStepEvery == 0) progressStep();
+        if (takeSteps && i % kDirectionStepEvery == 0)
+            progressStep();
     }
 }
 
@@ -90,10 +93,13 @@ bool Demo::build(int32_t musicLengthMs) {
     for (const char* track : {"01.rms", "02.rms", "03.rms", "04.rms", "05.rms"}) {
         sync.trackFiles.emplace_back(track);
     }
-    if (!sync.load("music.msd")) return false;
+    if (!sync.load("music.msd"))
+        return false;
 
-    if (!overlay.load("overlay.ife")) return false;
-    if (!staticOverlay.load("racs.ife")) return false;
+    if (!overlay.load("overlay.ife"))
+        return false;
+    if (!staticOverlay.load("racs.ife"))
+        return false;
 
     buildRandomCloud(randomPoints, true);
     buildRandomDirections(randomDirections, true);
@@ -114,7 +120,8 @@ bool Demo::build(int32_t musicLengthMs) {
     timeline.add(kPart03EndMs, new Part03(this));
     timeline.add(kPart04EndMs, new Part04(this));
     timeline.add(musicEnd, new Part05(this));
-    if (!timeline.initAll()) return false;
+    if (!timeline.initAll())
+        return false;
 
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
     glEnable(GL_BLEND);
@@ -133,7 +140,8 @@ void Demo::drawFrame(uint32_t t) {
     sync.update(t);
     timeline.drawAt(t);
 
-    if (!overlaysAt(t)) return;
+    if (!overlaysAt(t))
+        return;
     overlay.time = static_cast<float>(static_cast<double>(t) / 220.0);
     overlay.draw();
     staticOverlay.time = 0.0f;

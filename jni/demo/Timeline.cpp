@@ -9,12 +9,14 @@
 #include "report/Errors.h"
 
 Timeline::~Timeline() {
-    for (Part* scene : scenes) delete scene;
+    for (Part* scene : scenes)
+        delete scene;
     scenes.clear();
 }
 
 void Timeline::add(uint32_t endMs, Part* scene) {
-    if (!scene) return;
+    if (!scene)
+        return;
     scene->startMs = lastEndMs;
     scene->endMs = endMs;
     lastEndMs = endMs;
@@ -41,7 +43,8 @@ bool Timeline::initAll() {
 
 Part* Timeline::sceneAt(uint32_t t) const {
     for (Part* scene : scenes) {
-        if (scene->startMs <= t && t <= scene->endMs) return scene;
+        if (scene->startMs <= t && t <= scene->endMs)
+            return scene;
     }
     return nullptr;
 }

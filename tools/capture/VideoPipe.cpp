@@ -14,6 +14,7 @@ VideoPipe::~VideoPipe() {
 
 bool VideoPipe::start(const std::vector<std::string>& argv) {
     error_.clear();
+    stoppedReading_ = false;
     if (argv.empty() || child_ != -1) {
         error_ = "the encoder is already running or has no command";
         return false;
@@ -70,7 +71,8 @@ bool VideoPipe::start(const std::vector<std::string>& argv) {
     } while (got < 0 && errno == EINTR);
     close(execStatus[0]);
     if (got == static_cast<ssize_t>(sizeof code)) {
-        error_ = "cannot run " + program_ + ": " + std::strerror(code);
+        error_ = "cannot run " + program_ + ": " + std::strerror(code) +
+                 (code == ENOENT ? " (is it installed?)" : "");
         closePipe();
         wait();
         return false;
@@ -90,7 +92,9 @@ bool VideoPipe::write(const void* data, size_t size) {
             if (errno == EINTR) {
                 continue;
             }
-            error_ = program_ + " stopped reading frames (" + std::strerror(errno) + ")";
+            // Usually EPIPE: the child has exited; finish() tells how.
+            stoppedReading_ = true;
+            error_ = program_ + " stopped taking frames (" + std::strerror(errno) + ")";
             return false;
         }
         bytes += written;
@@ -102,14 +106,14 @@ bool VideoPipe::write(const void* data, size_t size) {
 bool VideoPipe::finish() {
     closePipe();
     const int status = wait();
-    if (status == 0) {
+    if (status == 0 && !stoppedReading_) {
         return true;
     }
-    if (error_.empty()) {
-        error_ = status < 0 ? program_ + " did not run"
-                            : program_ + " failed with exit status " + std::to_string(status);
-    } else {
-        error_ += "; exit status " + std::to_string(status);
+    if (status < 0) {
+        error_ = program_ + " did not run";
+    } else if (status > 0) {
+        error_ = program_ + " failed with exit status " + std::to_string(status) +
+                 (stoppedReading_ ? " before taking every frame" : "");
     }
     return false;
 }

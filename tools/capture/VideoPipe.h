@@ -32,4 +32,5 @@ private:
     int input_ = -1;
     std::string program_;
     std::string error_;
+    bool stoppedReading_ = false;
 };

@@ -163,6 +163,8 @@ void warmUp(Demo& demo, uint32_t t, int fps) {
 std::vector<std::string> encoderCommand(const CaptureOptions& options, uint32_t endMs,
                                         const std::string& musicPath) {
     const std::string size = std::to_string(options.width) + "x" + std::to_string(options.height);
+    // A file name starting with '-' would read as an option.
+    const std::string output = options.output[0] == '-' ? "./" + options.output : options.output;
     return {"ffmpeg", "-nostdin", "-hide_banner", "-y", "-loglevel", "error",
             // the frames, top row first
             "-f", "rawvideo", "-pix_fmt", "rgba", "-s", size, "-framerate",
@@ -170,8 +172,7 @@ std::vector<std::string> encoderCommand(const CaptureOptions& options, uint32_t 
             // the music from the same start
             "-ss", secondsText(options.startMs), "-t", secondsText(endMs - options.startMs), "-i",
             musicPath, "-map", "0:v", "-map", "1:a", "-c:v", "libx264", "-pix_fmt", "yuv420p",
-            "-crf", "18", "-preset", "medium", "-c:a", "aac", "-b:a", "192k", "-shortest",
-            options.output};
+            "-crf", "18", "-preset", "medium", "-c:a", "aac", "-b:a", "192k", "-shortest", output};
 }
 
 int recordRange(const CaptureOptions& options, uint32_t endMs, const Asset& music, Demo& demo,
@@ -181,6 +182,8 @@ int recordRange(const CaptureOptions& options, uint32_t endMs, const Asset& musi
     if (!video && !makeFolder(options.pngDir, error)) {
         return fail(error);
     }
+    // Ctrl-C from here on ends the recording between frames, keeping what was done.
+    catchInterrupts();
     TempFile musicCopy;
     VideoPipe encoder;
     if (video) {
@@ -193,42 +196,43 @@ int recordRange(const CaptureOptions& options, uint32_t endMs, const Asset& musi
     }
 
     const uint64_t frames = frameCount(options.startMs, endMs, options.fps);
-    catchInterrupts();
     warmUp(demo, options.startMs, options.fps);
     ProgressMeter meter(frames, isatty(STDERR_FILENO) != 0);
     std::vector<uint8_t> rgba;
     uint64_t frame = 0;
-    for (; frame < frames && g_interrupted == 0; ++frame) {
+    for (; frame < frames && g_interrupted == 0 && error.empty(); ++frame) {
         demo.drawFrame(frameTimeMs(options.startMs, frame, options.fps));
         if (video) {
             context.readPixels(rgba);
             if (rgba.empty()) {
-                return fail("cannot read the rendered frame back");
-            }
-            if (!encoder.write(rgba.data(), rgba.size())) {
-                meter.finish(frame);
-                encoder.finish();
-                return fail("cannot record " + options.output + ": " + encoder.error());
+                error = "cannot read the rendered frame back";
+            } else if (!encoder.write(rgba.data(), rgba.size())) {
+                break; // the encoder's exit status tells why
             }
         } else {
             const std::string path = joinPath(options.pngDir, sequenceFrameName(frame));
             if (!context.savePng(path)) {
-                return fail("cannot write " + path);
+                error = "cannot write " + path;
             }
         }
         meter.update(frame + 1);
     }
     meter.finish(frame);
-    if (video && !encoder.finish()) {
-        return fail("cannot record " + options.output + ": " + encoder.error());
+
+    // Closing the pipe lets the encoder finish the file, also after an interruption.
+    if (video && !encoder.finish() && error.empty() && g_interrupted == 0) {
+        error = "cannot record " + options.output + ": " + encoder.error();
     }
+    if (!error.empty()) {
+        return fail(error);
+    }
+    const char* written = video ? options.output.c_str() : options.pngDir.c_str();
     if (g_interrupted != 0) {
         std::fprintf(stderr, "%s: interrupted; %s holds the first %llu frames\n", kProgramName,
-                     video ? options.output.c_str() : options.pngDir.c_str(),
-                     static_cast<unsigned long long>(frame));
+                     written, static_cast<unsigned long long>(frame));
         return kExitInterrupted;
     }
-    std::fprintf(stderr, "wrote %s\n", video ? options.output.c_str() : options.pngDir.c_str());
+    std::fprintf(stderr, "wrote %s\n", written);
     return 0;
 }
 

@@ -2,16 +2,16 @@
 
 #include "parts/Part.h"
 
-#include "demo/Demo.h"
 #include "camera/Camera.h"
+#include "demo/Demo.h"
 #include "particles/ParticleSet.h"
 
 void Part::sceneLens(Camera& camera) const {
     camera.fov = 90.0f;
     // Before the screen size is set the aspect integers are 0; fall back to 16:9.
-    camera.aspect = demo && demo->aspectHeight != 0
-                        ? static_cast<float>(demo->aspectWidth) / static_cast<float>(demo->aspectHeight)
-                        : 16.0f / 9.0f;
+    camera.aspect = demo && demo->aspectHeight != 0 ? static_cast<float>(demo->aspectWidth) /
+                                                          static_cast<float>(demo->aspectHeight)
+                                                    : 16.0f / 9.0f;
     camera.zNear = 0.1f;
     camera.zFar = 20000.0f;
     camera.eye = glm::vec3(10.0f, 0.5f, 0.3f);
@@ -39,8 +39,10 @@ void Part::lookupUniforms(ParticleSet& set, std::initializer_list<const char*> n
     auto location = locations.begin();
     for (const char* name : names) {
         const GLint found = glGetUniformLocation(set.program.program, name);
-        if (found >= 0) glUniform1f(found, 0.0f);
-        if (location != locations.end()) **location++ = found;
+        if (found >= 0)
+            glUniform1f(found, 0.0f);
+        if (location != locations.end())
+            **location++ = found;
     }
     glUseProgram(0);
 }
@@ -50,7 +52,8 @@ void Part::particlePass(ParticleSet& set, const Camera& camera,
     glBindTexture(GL_TEXTURE_2D, set.texture.id);
     set.texture.unit = GL_TEXTURE0;
     glUseProgram(set.program.program);
-    for (const auto& uniform : uniforms) glUniform1f(uniform.first, uniform.second);
+    for (const auto& uniform : uniforms)
+        glUniform1f(uniform.first, uniform.second);
     set.draw(count, camera);
     glUseProgram(0);
     glBindTexture(GL_TEXTURE_2D, 0);

@@ -17,11 +17,13 @@ constexpr uint32_t kPulseIndexOffset = 808;
 constexpr float kCreditsStartMs = 61089.0f;
 constexpr float kCreditsMsPerUnit = 43.635f;
 
-}  // namespace
+} // namespace
 
 bool Part01::init() {
-    if (!credits.load("credits.ife")) return false;
-    if (!fillParticles()) return false;
+    if (!credits.load("credits.ife"))
+        return false;
+    if (!fillParticles())
+        return false;
     if (!particleSet.load("particlePart01.glsl", "envflare3.tga",
                           static_cast<float>(demo->screenWidth))) {
         return false;
@@ -36,7 +38,8 @@ bool Part01::init() {
 }
 
 bool Part01::fillParticles() {
-    if (!hasSharedSets(kPulseIndexOffset + particleCount, 0)) return false;
+    if (!hasSharedSets(kPulseIndexOffset + particleCount, 0))
+        return false;
     const std::vector<glm::vec3>& points = demo->randomPoints;
     particleSet.particles.assign(particleCount, Particle{});
     for (uint32_t k = 0; k < particleCount; ++k) {
@@ -48,9 +51,11 @@ bool Part01::fillParticles() {
 
 uint32_t Part01::countAt(uint32_t t, int32_t pattern) {
     int64_t count = t / 3;
-    if (t > 33000) count = 11000;
+    if (t > 33000)
+        count = 11000;
     // Falls from 11000 at 104724 ms to 95 at the end of the window, 106905 ms.
-    if (pattern > 11) count = 534620 - 5 * static_cast<int64_t>(t);
+    if (pattern > 11)
+        count = 534620 - 5 * static_cast<int64_t>(t);
     // Past the window the formula goes negative; never ask for more than the cloud holds.
     return static_cast<uint32_t>(std::clamp<int64_t>(count, 0, kCloudParticles));
 }
@@ -71,7 +76,8 @@ void Part01::updateColors(uint32_t t, uint32_t count) {
         // x * T in single precision, the rest in double, the argument rounded to float.
         const float argument = static_cast<float>(phase[i].x * time * 0.0122 + offset[i].y);
         float v = std::fabs(static_cast<float>(std::sin(static_cast<double>(argument))));
-        if (followTrack1) v *= track1Gain;
+        if (followTrack1)
+            v *= track1Gain;
         particles[i].r = red * v;
         particles[i].g = green * v;
         particles[i].b = blue * v * 2.21f;

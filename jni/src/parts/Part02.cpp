@@ -33,12 +33,15 @@ inline uint32_t gridCell(float v) {
     return cell > -1.0f && cell < 256.0f ? static_cast<uint32_t>(static_cast<int32_t>(cell)) : 255u;
 }
 
-}  // namespace
+} // namespace
 
-Part02::~Part02() { delete[] maskFileBytes; }
+Part02::~Part02() {
+    delete[] maskFileBytes;
+}
 
 bool Part02::init() {
-    if (!fillParticles()) return false;
+    if (!fillParticles())
+        return false;
     if (!particleSet.load("particlePart02.glsl", "envflare3.tga",
                           static_cast<float>(demo->screenWidth))) {
         return false;
@@ -46,10 +49,12 @@ bool Part02::init() {
     lookupUniforms(particleSet, {"uTime", "uPsize"}, {&timeLocation, &psizeLocation});
 
     particleGroups.reset(new int32_t[particleCount]);
-    for (uint32_t j = 0; j < particleCount; ++j) particleGroups[j] = static_cast<int32_t>(j & 15);
+    for (uint32_t j = 0; j < particleCount; ++j)
+        particleGroups[j] = static_cast<int32_t>(j & 15);
 
     progressStep();
-    if (!loadMask()) return false;
+    if (!loadMask())
+        return false;
 
     sceneLens(camera);
     openingShot(camera);
@@ -58,7 +63,8 @@ bool Part02::init() {
 
 bool Part02::fillParticles() {
     // Colours read points 404.. and 808..; the motion reads points and directions 0..39999.
-    if (!hasSharedSets(808 + particleCount, particleCount)) return false;
+    if (!hasSharedSets(808 + particleCount, particleCount))
+        return false;
     const std::vector<glm::vec3>& points = demo->randomPoints;
     particleSet.particles.assign(particleCount, Particle{});
     for (uint32_t i = 0; i < particleCount; ++i) {
@@ -94,7 +100,8 @@ bool Part02::loadMask() {
 }
 
 void Part02::chooseShot(int32_t pattern) {
-    if (pattern < kFirstShotPattern || pattern >= kFirstShotPattern + 4) return;
+    if (pattern < kFirstShotPattern || pattern >= kFirstShotPattern + 4)
+        return;
     const Shot& shot = kShots[pattern - kFirstShotPattern];
     camera.sideOffset = shot.side;
     camera.upOffset = shot.up;
@@ -104,14 +111,17 @@ void Part02::chooseShot(int32_t pattern) {
     camera.rotationZ = shot.rotationZ;
 }
 
-float Part02::wrap(float c) { return c - std::trunc(c); }
+float Part02::wrap(float c) {
+    return c - std::trunc(c);
+}
 
 uint32_t Part02::maskIndex(float rx, float rz) {
     return kMaskHeaderBytes + gridCell(rz) * kMaskSide + gridCell(rx);
 }
 
 uint32_t Part02::updateParticles(uint32_t t) {
-    if (!densityMask || !particleGroups) return 0;
+    if (!densityMask || !particleGroups)
+        return 0;
     const float time = static_cast<float>(t);
     const SyncTracks& sync = demo->sync;
     const float drift = time / 4000.0f;
@@ -155,6 +165,7 @@ void Part02::draw(uint32_t t) {
     const float pointSize = (sync.trackLevels[2] * 2.0f + 1.0f) * 0.1332f;
     const uint32_t kept = updateParticles(t);
     // A count of 0 would draw every particle, stale ones included: with none kept, draw none.
-    if (kept == 0) return;
+    if (kept == 0)
+        return;
     particlePass(particleSet, camera, {{timeLocation, time}, {psizeLocation, pointSize}}, kept);
 }

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "camera/Camera.h"
-#include "parts/Part.h"
 #include "particles/ParticleSet.h"
+#include "parts/Part.h"
 
 constexpr uint32_t kMaskHeaderBytes = 18;
 constexpr uint32_t kMaskSide = 256;
@@ -30,7 +30,7 @@ public:
 
     // Moves, swirls and masks every particle for time t; returns how many were kept.
     uint32_t updateParticles(uint32_t t);
-    static float wrap(float c);  // c - trunc(c), keeps the sign
+    static float wrap(float c); // c - trunc(c), keeps the sign
     // Index into the mask file of the pixel under a rotated point (header skipped); points
     // off the grid, or on its far edge, sample column or row 255.
     static uint32_t maskIndex(float rx, float rz);

@@ -16,15 +16,17 @@ constexpr float kStrandTopZ = 3.0f;
 // Directions steeper than this in the XY plane are skipped when picking a strand's heading.
 constexpr float kMaxFlatLength = 0.8f;
 
-}  // namespace
+} // namespace
 
 bool Part03::init() {
-    if (!fillCloud()) return false;
+    if (!fillCloud())
+        return false;
     if (!particleSet.load("particlePart03.glsl", "envflare3.tga",
                           static_cast<float>(demo->screenWidth))) {
         return false;
     }
-    if (!particleSet.upload()) return false;
+    if (!particleSet.upload())
+        return false;
     lookupUniforms(particleSet, {"uPsize"}, {&psizeLocation});
 
     sceneLens(camera);
@@ -32,14 +34,17 @@ bool Part03::init() {
 
     progressStep();
     // The strands need the full random sets, and the moving particles the shared set.
-    if (!hasSharedSets(kRandomSetSize, kRandomSetSize)) return false;
-    if (demo->sharedParticles.particles.size() < kStrandCount) return false;
+    if (!hasSharedSets(kRandomSetSize, kRandomSetSize))
+        return false;
+    if (demo->sharedParticles.particles.size() < kStrandCount)
+        return false;
     buildStrands(true);
     return true;
 }
 
 bool Part03::fillCloud() {
-    if (!hasSharedSets(kCloudParticles, kCloudParticles)) return false;
+    if (!hasSharedSets(kCloudParticles, kCloudParticles))
+        return false;
     particleSet.particles.assign(kCloudParticles, Particle{});
     for (uint32_t k = 0; k < kCloudParticles; ++k) {
         const glm::vec3& p = demo->randomPoints[k];
@@ -62,7 +67,8 @@ void Part03::buildStrands(bool takeSteps) {
     strands.resize(kStrandCount);
     for (uint32_t s = 0; s < kStrandCount; ++s) {
         strands[s].points.assign(4, glm::vec3(0.0f));
-        if (takeSteps && s % kStepEvery == 0) progressStep();
+        if (takeSteps && s % kStepEvery == 0)
+            progressStep();
     }
 
     const std::vector<glm::vec3>& points = demo->randomPoints;
@@ -77,7 +83,8 @@ void Part03::buildStrands(bool takeSteps) {
             // Bounded search: a set without a single flat enough direction cannot hang us.
             for (size_t tries = 0; tries < directionCount; ++tries, ++j) {
                 d = directions[j % directionCount];
-                if (std::sqrt(d.x * d.x + d.y * d.y) <= kMaxFlatLength) break;
+                if (std::sqrt(d.x * d.x + d.y * d.y) <= kMaxFlatLength)
+                    break;
             }
         }
         ++j;
@@ -92,7 +99,8 @@ void Part03::buildStrands(bool takeSteps) {
         strand.points[2] = s1 * a;
         strand.points[3] = glm::vec3(s2 * a.x, s2 * a.y, 0.0f);
         strand.build();
-        if (takeSteps && s % kStepEvery == 0) progressStep();
+        if (takeSteps && s % kStepEvery == 0)
+            progressStep();
     }
 
     // Black, pale blue-white, red, back to black.
@@ -127,12 +135,13 @@ void Part03::chooseShot(int32_t pattern, uint32_t t) {
             0.0097 * time);
         break;
     default:
-        break;  // the last shot stays
+        break; // the last shot stays
     }
 }
 
 void Part03::updateParticles(uint32_t t, Particle* out) const {
-    if (strands.size() < kStrandCount || demo->randomPoints.size() < kStrandCount) return;
+    if (strands.size() < kStrandCount || demo->randomPoints.size() < kStrandCount)
+        return;
     const float time = static_cast<float>(t);
     const float level = demo->sync.trackLevels[2];
     const float weight = (level * 1.0150001f + 1.0f) * 0.0056f;
@@ -142,7 +151,7 @@ void Part03::updateParticles(uint32_t t, Particle* out) const {
     for (uint32_t k = 0; k < kStrandCount; ++k) {
         const glm::vec3& p = points[k];
         const float before = static_cast<float>(((std::fabs(p.y) + 1.0f) + levelSpeed) * rate +
-                                                 4.0f * std::fabs(p.x));
+                                                4.0f * std::fabs(p.x));
         const float u = before * 0.25f;
         // A position in [0, 4): from 3 on the particle rests at the strand's end.
         const float s = (u - std::trunc(u)) * 4.0f;

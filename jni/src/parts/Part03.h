@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "camera/Camera.h"
+#include "particles/ParticleSet.h"
 #include "parts/Part.h"
 #include "parts/Spline.h"
-#include "particles/ParticleSet.h"
 
 class Part03 final : public Part {
 public:

@@ -10,21 +10,27 @@
 namespace {
 
 constexpr float kStartMs = 176721.0f;
-constexpr float kLengthMs = 17454.0f;  // two patterns
+constexpr float kLengthMs = 17454.0f; // two patterns
 
-}  // namespace
+} // namespace
 
 bool Part04::init() {
-    if (!fillTentacles()) return false;
+    if (!fillTentacles())
+        return false;
     const float width = static_cast<float>(demo->screenWidth);
-    if (!tentacleSet.load("particlePart04.glsl", "envflare3.tga", width)) return false;
+    if (!tentacleSet.load("particlePart04.glsl", "envflare3.tga", width))
+        return false;
     lookupUniforms(tentacleSet, {"uTime", "uPsize", "uPart04tentaclespeed2"},
                    {&tentacleTimeLocation, &tentaclePsizeLocation, &tentacleSpeedLocation});
-    if (!tentacleSet.upload()) return false;
+    if (!tentacleSet.upload())
+        return false;
 
-    if (!fillCloud()) return false;
-    if (!cloudSet.load("particlePart03.glsl", "envflare3.tga", width)) return false;
-    if (!cloudSet.upload()) return false;
+    if (!fillCloud())
+        return false;
+    if (!cloudSet.load("particlePart03.glsl", "envflare3.tga", width))
+        return false;
+    if (!cloudSet.upload())
+        return false;
     lookupUniforms(cloudSet, {"uPsize"}, {&cloudPsizeLocation});
 
     sceneLens(camera);
@@ -35,7 +41,8 @@ bool Part04::init() {
 }
 
 bool Part04::fillTentacles() {
-    if (!hasSharedSets(0, kTentacles)) return false;
+    if (!hasSharedSets(0, kTentacles))
+        return false;
     tentacleSet.particles.assign(kTentacleParticles, Particle{});
     for (uint32_t i = 0; i < kTentacleParticles; ++i) {
         const glm::vec3& d = demo->randomDirections[i / kTentacleLength];
@@ -47,13 +54,14 @@ bool Part04::fillTentacles() {
 }
 
 bool Part04::fillCloud() {
-    if (!hasSharedSets(kCloudParticles, kCloudParticles)) return false;
+    if (!hasSharedSets(kCloudParticles, kCloudParticles))
+        return false;
     cloudSet.particles.assign(kCloudParticles, Particle{});
     for (uint32_t k = 0; k < kCloudParticles; ++k) {
         const glm::vec3& p = demo->randomPoints[k];
         const float d = demo->randomDirections[k].x;
-        cloudSet.particles[k] =
-            Particle{25.0f * p.x, 25.0f * p.y, 25.0f * p.z, 0.1f, 0.1f * d, 0.15f * d, 0.2f * d, 0.0f};
+        cloudSet.particles[k] = Particle{25.0f * p.x, 25.0f * p.y, 25.0f * p.z, 0.1f,
+                                         0.1f * d,    0.15f * d,   0.2f * d,    0.0f};
     }
     return true;
 }

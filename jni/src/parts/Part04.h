@@ -3,8 +3,8 @@
 // both layers are static vertex buffers and the camera rolls about Z.
 
 #include "camera/Camera.h"
-#include "parts/Part.h"
 #include "particles/ParticleSet.h"
+#include "parts/Part.h"
 
 class Part04 final : public Part {
 public:
@@ -22,7 +22,7 @@ public:
     bool fillTentacles();
     bool fillCloud();
 
-    static float progressAt(uint32_t t);  // e, never exactly 0
+    static float progressAt(uint32_t t); // e, never exactly 0
     static float tentacleSpeed(uint32_t t) {
         const float e = progressAt(t);
         return 5.0f * e * e * e + 0.2f;

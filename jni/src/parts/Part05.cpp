@@ -15,40 +15,51 @@ namespace {
 
 constexpr uint32_t kStartMs = 194175;
 constexpr uint32_t kVegeStartMs = 211630;
-constexpr uint32_t kSecondPointOffset = 1000;  // q = point k + 1000
+constexpr uint32_t kSecondPointOffset = 1000; // q = point k + 1000
 
-}  // namespace
+} // namespace
 
 bool Part05::init() {
     const float width = static_cast<float>(demo->screenWidth);
     // The clouds are sized from the process-wide count, which starts at 35000.
     const uint32_t cloudCount = part05CloudCount;
 
-    if (!fillDisc(cloudCount)) return false;
-    if (!discSet.load("particlePart051.glsl", "envflare3.tga", width)) return false;
-    if (!discSet.upload()) return false;
+    if (!fillDisc(cloudCount))
+        return false;
+    if (!discSet.load("particlePart051.glsl", "envflare3.tga", width))
+        return false;
+    if (!discSet.upload())
+        return false;
     lookupUniforms(discSet, {"uPsize", "uTime", "part05cloud"},
                    {&discPsizeLocation, &discTimeLocation, &discCloudLocation});
 
-    if (!fillSphere(cloudCount)) return false;
-    if (!sphereSet.load("particlePart052.glsl", "envflare3.tga", width)) return false;
-    if (!sphereSet.upload()) return false;
+    if (!fillSphere(cloudCount))
+        return false;
+    if (!sphereSet.load("particlePart052.glsl", "envflare3.tga", width))
+        return false;
+    if (!sphereSet.upload())
+        return false;
     lookupUniforms(sphereSet, {"uPsize", "uTime", "part05cloud"},
                    {&spherePsizeLocation, &sphereTimeLocation, &sphereCloudLocation});
 
-    if (!fillBackground()) return false;
-    if (!backgroundSet.load("particlePart03.glsl", "envflare3.tga", width)) return false;
-    if (!backgroundSet.upload()) return false;
+    if (!fillBackground())
+        return false;
+    if (!backgroundSet.load("particlePart03.glsl", "envflare3.tga", width))
+        return false;
+    if (!backgroundSet.upload())
+        return false;
     lookupUniforms(backgroundSet, {"uPsize"}, {&backgroundPsizeLocation});
 
-    if (!vege.load("vege.ife")) return false;
+    if (!vege.load("vege.ife"))
+        return false;
 
     sceneLens(camera);
     return true;
 }
 
 bool Part05::fillDisc(uint32_t cloudCount) {
-    if (!hasSharedSets(cloudCount + kSecondPointOffset, cloudCount)) return false;
+    if (!hasSharedSets(cloudCount + kSecondPointOffset, cloudCount))
+        return false;
     discSet.particles.assign(cloudCount, Particle{});
     for (uint32_t k = 0; k < cloudCount; ++k) {
         const glm::vec3& p = demo->randomPoints[k];
@@ -63,7 +74,8 @@ bool Part05::fillDisc(uint32_t cloudCount) {
 
 bool Part05::fillSphere(uint32_t cloudCount) {
     const uint32_t count = cloudCount / 4;
-    if (!hasSharedSets(count + kSecondPointOffset, count)) return false;
+    if (!hasSharedSets(count + kSecondPointOffset, count))
+        return false;
     sphereSet.particles.assign(count, Particle{});
     for (uint32_t k = 0; k < count; ++k) {
         const glm::vec3& p = demo->randomPoints[k];
@@ -75,13 +87,14 @@ bool Part05::fillSphere(uint32_t cloudCount) {
 }
 
 bool Part05::fillBackground() {
-    if (!hasSharedSets(kBackgroundParticles, kBackgroundParticles)) return false;
+    if (!hasSharedSets(kBackgroundParticles, kBackgroundParticles))
+        return false;
     backgroundSet.particles.assign(kBackgroundParticles, Particle{});
     for (uint32_t k = 0; k < kBackgroundParticles; ++k) {
         const glm::vec3& p = demo->randomPoints[k];
         const float d = demo->randomDirections[k].x;
-        backgroundSet.particles[k] =
-            Particle{50.0f * p.x, 50.0f * p.y, 50.0f * p.z, 0.1f, 0.1f * d, 0.1f * d, 0.15f * d, 0.0f};
+        backgroundSet.particles[k] = Particle{50.0f * p.x, 50.0f * p.y, 50.0f * p.z, 0.1f,
+                                              0.1f * d,    0.1f * d,    0.15f * d,   0.0f};
     }
     return true;
 }

@@ -3,8 +3,8 @@
 
 #include "camera/Camera.h"
 #include "ife/Ife.h"
-#include "parts/Part.h"
 #include "particles/ParticleSet.h"
+#include "parts/Part.h"
 
 class Part05 final : public Part {
 public:

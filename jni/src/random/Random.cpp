@@ -9,7 +9,9 @@ uint32_t gState = 1;
 
 namespace Random {
 
-void srand(uint32_t seed) { gState = seed; }
+void srand(uint32_t seed) {
+    gState = seed;
+}
 
 int rand() {
     // Unsigned arithmetic wraps modulo 2^32, which is exactly the rule.
@@ -17,6 +19,8 @@ int rand() {
     return static_cast<int>((gState >> 16) & 0x7fffu);
 }
 
-uint32_t state() { return gState; }
+uint32_t state() {
+    return gState;
+}
 
-}  // namespace Random
+} // namespace Random

@@ -9,4 +9,4 @@ namespace Random {
 void srand(uint32_t seed);
 int rand();
 uint32_t state();
-}  // namespace Random
+} // namespace Random
