@@ -287,19 +287,6 @@ TEST_F(Part02Mask, SilentTrackSwirlsEveryParticleByTimeOverSix) {
     EXPECT_NEAR(static_cast<double>(kept), static_cast<double>(expected), 40.0);
 }
 
-TEST(Part02Shot, PatternsThirteenToSixteenPickAShotOthersKeepIt) {
-    Part02 part(nullptr);
-    part.chooseShot(14);
-    EXPECT_FLOAT_EQ(part.camera.viewOffset, -1.0800056f);
-    EXPECT_FLOAT_EQ(part.camera.rotationY, -208.0f);
-    part.chooseShot(17);
-    part.chooseShot(12);
-    EXPECT_FLOAT_EQ(part.camera.viewOffset, -1.0800056f);
-    part.chooseShot(16);
-    EXPECT_FLOAT_EQ(part.camera.sideOffset, -0.67000037f);
-    EXPECT_FLOAT_EQ(part.camera.rotationX, -52.0f);
-}
-
 // ---- Spline
 
 TEST(Spline, NeedsTwoControlPoints) {
@@ -500,10 +487,6 @@ TEST_F(SceneCpu, Part05DiscIsThinAndSphereIsUnit) {
     }
     // A cloud count past the random sets' end is refused rather than read past.
     EXPECT_FALSE(part.fillDisc(kRandomSetSize));
-}
-
-TEST(Part05Globals, StartAtTheFullCloud) {
-    EXPECT_EQ(part05CloudCount, 35000u);
 }
 
 TEST(Scenes, NamesAndEmptyWindowsAfterConstruction) {

@@ -3,7 +3,7 @@
 // start + k * 1000 / fps; the frames go to ffmpeg (H.264 with the music) or to PNG files.
 // Start-up follows the players: archive, context, Demo, music length, build, step check.
 
-#include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>

@@ -25,7 +25,7 @@ struct Render {
 
 struct RenderOptions {
     double targetLufs = -14.0;
-    double ceilingDb = -2.0;
+    double ceilingDb = -2.5;  // Vorbis adds up to about 0.7 dB to the peaks
 };
 
 Render renderSong(const Score& score, const Sequence& seq, const RenderOptions& options = {});
