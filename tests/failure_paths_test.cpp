@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -58,14 +59,17 @@ struct Owner {
 
 // The build's loads in order, with the sprite images of each animation after it.
 std::vector<Owner> loadOrder(const fs::path& assets) {
+    std::vector<std::string> seen;
     auto spritesOf = [&](const std::string& ife) {
         // An image name is a whole line of the animation; the first animation naming it loads it.
         std::vector<std::string> names;
         const std::string text = "\r\n" + readText(assets / ife);
         for (const auto& entry : fs::directory_iterator(assets)) {
             const std::string name = entry.path().filename().string();
-            if (isImage(name) && text.find("\n" + name + "\r") != std::string::npos) {
+            if (isImage(name) && text.find("\n" + name + "\r") != std::string::npos &&
+                std::find(seen.begin(), seen.end(), name) == seen.end()) {
                 names.push_back(name);
+                seen.push_back(name);
             }
         }
         return names;
@@ -191,9 +195,9 @@ protected:
         std::string aside_;
     };
 
+    static std::string packer() { return std::string(LUMENFALL_BINARY_DIR) + "/lumenfall-pack"; }
     static std::string pack() {
-        const std::string packer = std::string(LUMENFALL_BINARY_DIR) + "/lumenfall-pack";
-        const std::string command = "'" + packer + "' '" + dir_->file("assets") + "' '" +
+        const std::string command = "'" + packer() + "' '" + dir_->file("assets") + "' '" +
                                     dir_->file("demo.dat") + "' >/dev/null 2>&1";
         return std::system(command.c_str()) == 0 ? "" : "lumenfall-pack failed: " + command;
     }
@@ -254,6 +258,9 @@ TEST_F(FailurePaths, EmptyFilesAreRefusedByTheLoaderFirst) {
 // Archive mode: a file missing from "demo.dat" gets the loader's own box first, which is not in
 // the list; the list then reads as in folder mode. The folder is not consulted.
 TEST_F(FailurePaths, FileMissingFromTheArchiveShowsTheLoaderBoxFirst) {
+    if (!fs::exists(packer())) {
+        GTEST_SKIP() << "no " << packer();
+    }
     const struct {
         const char* name;
         const char* scene;

@@ -22,7 +22,7 @@
 namespace {
 
 const std::string kScorePath = std::string(LUMENFALL_SOURCE_DIR) + "/content/song/score.txt";
-constexpr double kShowTickMs = 5.6818;  // the show's tick length
+constexpr double kShowTickMs = 5.6818; // the show's tick length
 
 // Start of pattern p as the show computes it from the music time.
 double showPatternStartMs(int p) {
@@ -80,7 +80,7 @@ std::vector<uint16_t> readLevels(const std::string& path) {
     return samples;
 }
 
-}  // namespace
+} // namespace
 
 TEST(ScoreParser, ReadsNoteAndChordNames) {
     struct Case {
@@ -109,7 +109,7 @@ TEST(ScoreParser, ReadsNoteAndChordNames) {
 }
 
 TEST(ScoreParser, MalformedScoresFailWithTheirLineNumber) {
-    const std::string head = "tempo 110\ninstrument k kick\n";  // lines 1-2
+    const std::string head = "tempo 110\ninstrument k kick\n"; // lines 1-2
     struct Case {
         std::string text;
         std::string where;
@@ -148,17 +148,16 @@ TEST(ScoreParser, MalformedScoresFailWithTheirLineNumber) {
 }
 
 TEST(Sequence, RowsTicksChordTonesAndRamps) {
-    const std::string text =
-        "tempo 110\nlength 4\n"
-        "instrument k kick\n"
-        "instrument b synth low=E1 mono=1\n"
-        "instrument p synth centre=C4 value=mod16\n"
-        "progression one Am7:8 F:8\n"
-        "clip beat grid\n    X... x...\n"
-        "clip line notes step=4\n    t0 - t2^ .\n"
-        "clip chord notes step=8\n    *\n"
-        "pattern 0 rows=16 chords=one k=beat b=line@0>1 p=chord\n"
-        "pattern 1 rows=16 k=beat\n";
+    const std::string text = "tempo 110\nlength 4\n"
+                             "instrument k kick\n"
+                             "instrument b synth low=E1 mono=1\n"
+                             "instrument p synth centre=C4 value=mod16\n"
+                             "progression one Am7:8 F:8\n"
+                             "clip beat grid\n    X... x...\n"
+                             "clip line notes step=4\n    t0 - t2^ .\n"
+                             "clip chord notes step=8\n    *\n"
+                             "pattern 0 rows=16 chords=one k=beat b=line@0>1 p=chord\n"
+                             "pattern 1 rows=16 k=beat\n";
     Score score;
     std::string error;
     ASSERT_TRUE(parseScore(text, "t.txt", score, error)) << error;
@@ -348,8 +347,8 @@ TEST(SynthPipeline, SameScoreRendersIdenticalFiles) {
         << output;
     ASSERT_EQ(runCommand(synthCommand(kScorePath, second.path(), "--patterns 2"), output), 0)
         << output;
-    for (const char* name : {"music.ogg", "music.msd", "01.rms", "02.rms", "03.rms", "04.rms",
-                             "05.rms"}) {
+    for (const char* name :
+         {"music.ogg", "music.msd", "01.rms", "02.rms", "03.rms", "04.rms", "05.rms"}) {
         std::vector<unsigned char> a = readBytes(first.file(name));
         EXPECT_FALSE(a.empty()) << name;
         EXPECT_TRUE(a == readBytes(second.file(name))) << name;

@@ -131,9 +131,30 @@ class XSession:
             self.xdotool("key", key)
             time.sleep(delay)
 
+    def keys_under_pointer(self, window, *keys, delay=0.15):
+        """Types `keys` into the window under the pointer, without moving the keyboard focus.
+        With no window manager the focus rests on the root window, so the keys reach the
+        window below the pointer. Used for GLFW windows: taking the focus explicitly sends a
+        full-screen window a FocusOut, and GLFW answers that with an iconify it cannot do
+        without a window manager."""
+        x, y, width, height = self.geometry(window)
+        self.xdotool("mousemove", x + width // 2, y + height // 2)
+        time.sleep(delay)
+        for key in keys:
+            self.xdotool("key", key)
+            time.sleep(delay)
+
     def screenshot(self, path):
         subprocess.run(["import", "-window", "root", path], env=self.env(),
                        stdin=subprocess.DEVNULL, capture_output=True, timeout=30, check=True)
+
+    def row(self, y):
+        """The screen's pixel row y as (r, g, b) tuples."""
+        done = subprocess.run(["import", "-window", "root", "-crop", "%dx1+0+%d" % (self.size[0], y),
+                               "-depth", "8", "rgb:-"], env=self.env(), stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=30, check=True)
+        data = done.stdout
+        return [tuple(data[i:i + 3]) for i in range(0, len(data) - 2, 3)]
 
     # The close box ---------------------------------------------------------------------------
 
@@ -218,6 +239,7 @@ def kill_group(proc, grace=3):
     """Ends a process started with start_new_session=True together with its children."""
     try:
         os.killpg(proc.pid, signal.SIGTERM)
+        os.killpg(proc.pid, signal.SIGCONT)  # a frozen program must see the SIGTERM
     except ProcessLookupError:
         pass
     try:

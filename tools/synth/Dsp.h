@@ -11,7 +11,9 @@ namespace dsp {
 constexpr double kSampleRate = 44100.0;
 constexpr double kPi = 3.14159265358979323846;
 
-inline double midiToHz(double note) { return 440.0 * std::pow(2.0, (note - 69.0) / 12.0); }
+inline double midiToHz(double note) {
+    return 440.0 * std::pow(2.0, (note - 69.0) / 12.0);
+}
 
 // xorshift noise with a fixed seed; uniform in [-1, 1).
 class Noise {
@@ -27,7 +29,7 @@ public:
         state_ ^= state_ << 5;
         return static_cast<double>(state_) / 2147483648.0 - 1.0;
     }
-    double unit() { return 0.5 * (next() + 1.0); }  // [0, 1)
+    double unit() { return 0.5 * (next() + 1.0); } // [0, 1)
 
 private:
     uint32_t state_;
@@ -129,8 +131,8 @@ public:
         double alpha = std::sin(w) / (2.0 * q);
         double c = std::cos(w);
         double a0 = 1.0 + alpha;
-        setCoefficients((1.0 + c) / 2.0 / a0, -(1.0 + c) / a0, (1.0 + c) / 2.0 / a0,
-                        -2.0 * c / a0, (1.0 - alpha) / a0);
+        setCoefficients((1.0 + c) / 2.0 / a0, -(1.0 + c) / a0, (1.0 + c) / 2.0 / a0, -2.0 * c / a0,
+                        (1.0 - alpha) / a0);
     }
     double run(double x) {
         double y = b0_ * x + s1_;
@@ -144,4 +146,4 @@ private:
     double s1_ = 0.0, s2_ = 0.0;
 };
 
-}  // namespace dsp
+} // namespace dsp

@@ -52,7 +52,7 @@ private:
     double a_ = 0.0, y_ = 0.0;
 };
 
-}  // namespace
+} // namespace
 
 void applyReverb(StereoBuffer& bus, const ReverbSettings& settings) {
     constexpr int kLines = 8;

@@ -6,17 +6,17 @@
 #include "Voices.h"
 
 struct ReverbSettings {
-    double decaySeconds = 2.8;  // time for the tail to fall by 60 dB
-    double damping = 5500.0;    // low-pass in the feedback path (Hz)
-    double preDelay = 0.02;     // seconds
-    double lowCut = 220.0;      // high-pass on the input (Hz)
+    double decaySeconds = 2.8; // time for the tail to fall by 60 dB
+    double damping = 5500.0;   // low-pass in the feedback path (Hz)
+    double preDelay = 0.02;    // seconds
+    double lowCut = 220.0;     // high-pass on the input (Hz)
 };
 
 // Replaces the buffer (the send bus) with the reverb's wet output.
 void applyReverb(StereoBuffer& bus, const ReverbSettings& settings);
 
 struct DelaySettings {
-    double seconds = 0.409;  // echo spacing
+    double seconds = 0.409; // echo spacing
     double feedback = 0.42;
     double lowCut = 300.0;
     double highCut = 4500.0;

@@ -43,7 +43,7 @@ struct Interpolator {
             double frac = (phase + 1) / 4.0;
             double sum = 0.0;
             for (int k = 0; k < kTaps; ++k) {
-                double x = (k - kTaps / 2 + 1) - frac;  // distance from the tap to the point
+                double x = (k - kTaps / 2 + 1) - frac; // distance from the tap to the point
                 double sinc = std::fabs(x) < 1e-12 ? 1.0 : std::sin(dsp::kPi * x) / (dsp::kPi * x);
                 double window = 0.5 + 0.5 * std::cos(dsp::kPi * x / (kTaps / 2));
                 taps[phase][k] = sinc * window;
@@ -81,7 +81,7 @@ std::vector<double> peakEnvelope(const StereoBuffer& audio) {
     return peaks;
 }
 
-}  // namespace
+} // namespace
 
 double integratedLoudness(const StereoBuffer& audio) {
     const size_t block = static_cast<size_t>(0.4 * kSampleRate);

@@ -40,7 +40,8 @@ void putLe(std::vector<unsigned char>& out, uint32_t v, int bytes) {
 bool writePages(std::FILE* f, ogg_stream_state& stream, bool flush) {
     ogg_page page;
     while (flush ? ogg_stream_flush(&stream, &page) : ogg_stream_pageout(&stream, &page)) {
-        if (std::fwrite(page.header, 1, page.header_len, f) != static_cast<size_t>(page.header_len) ||
+        if (std::fwrite(page.header, 1, page.header_len, f) !=
+                static_cast<size_t>(page.header_len) ||
             std::fwrite(page.body, 1, page.body_len, f) != static_cast<size_t>(page.body_len)) {
             return false;
         }
@@ -48,7 +49,7 @@ bool writePages(std::FILE* f, ogg_stream_state& stream, bool flush) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 bool writeOgg(const std::string& path, const StereoBuffer& audio, std::string& error) {
     File f = openForWriting(path, error);
@@ -136,11 +137,11 @@ bool writeWav(const std::string& path, const StereoBuffer& audio, std::string& e
         bytes.push_back(static_cast<unsigned char>(c));
     }
     putLe(bytes, 16, 4);
-    putLe(bytes, 1, 2);           // PCM
-    putLe(bytes, 2, 2);           // channels
+    putLe(bytes, 1, 2); // PCM
+    putLe(bytes, 2, 2); // channels
     putLe(bytes, 44100, 4);
-    putLe(bytes, 44100 * 4, 4);   // bytes a second
-    putLe(bytes, 4, 2);           // bytes a frame
+    putLe(bytes, 44100 * 4, 4); // bytes a second
+    putLe(bytes, 4, 2);         // bytes a frame
     putLe(bytes, 16, 2);
     for (char c : std::string("data")) {
         bytes.push_back(static_cast<unsigned char>(c));
@@ -187,7 +188,7 @@ bool writeEvents(const std::string& path, const std::vector<NoteEvent>& events,
     bytes.reserve(events.size() * 8);
     for (const NoteEvent& e : events) {
         putLe(bytes, e.tick, 4);
-        bytes.push_back(1);  // kind: note-on
+        bytes.push_back(1); // kind: note-on
         bytes.push_back(e.channel);
         bytes.push_back(e.value);
         bytes.push_back(0);

@@ -10,7 +10,7 @@
 #include "Sequence.h"
 #include "Voices.h"
 
-constexpr int kOggSerial = 0x4C4D4E46;  // fixed, so equal input gives equal files
+constexpr int kOggSerial = 0x4C4D4E46; // fixed, so equal input gives equal files
 constexpr float kVorbisQuality = 0.5f;
 
 bool writeOgg(const std::string& path, const StereoBuffer& audio, std::string& error);
@@ -21,5 +21,4 @@ bool writeLevelTrack(const std::string& path, const std::vector<uint16_t>& sampl
                      std::string& error);
 
 // 8-byte records: tick (uint32 LE), kind 1, channel, value, 0.
-bool writeEvents(const std::string& path, const std::vector<NoteEvent>& events,
-                 std::string& error);
+bool writeEvents(const std::string& path, const std::vector<NoteEvent>& events, std::string& error);

@@ -11,7 +11,7 @@ namespace {
 
 using dsp::kSampleRate;
 
-constexpr size_t kGainStep = 32;  // samples between gain-automation points
+constexpr size_t kGainStep = 32; // samples between gain-automation points
 
 uint32_t mixSeed(uint32_t a, uint32_t b) {
     uint32_t h = a * 0x9E3779B1u ^ (b + 0x7F4A7C15u + (a << 6) + (a >> 2));
@@ -57,7 +57,7 @@ double fadeGain(const Score& score, double length, double t) {
     return g;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<double> rmsTrack(const StereoBuffer& stem, size_t samples) {
     const size_t n = stem.frames();
@@ -117,8 +117,8 @@ Render renderSong(const Score& score, const Sequence& seq, const RenderOptions& 
             any = true;
             voice.clear();
             for (size_t index : notesOf[k]) {
-                renderNote(inst, seq.notes[index], seq, mixSeed(score.seed, static_cast<uint32_t>(index)),
-                           voice);
+                renderNote(inst, seq.notes[index], seq,
+                           mixSeed(score.seed, static_cast<uint32_t>(index)), voice);
             }
             // Gain automation at a coarse rate, interpolated per sample.
             std::vector<double> gains(frames / kGainStep + 2);

@@ -17,15 +17,15 @@ constexpr double kLevelPeak = 0.9;            // the loudest window of each trac
 
 struct Render {
     StereoBuffer mix;
-    std::vector<std::vector<uint16_t>> levels;  // kLevelTracks tracks
-    double gainDb = 0.0;                        // mastering gain before the limiter
-    double loudness = 0.0;                      // LUFS of the finished mix
-    double peak = 0.0;                          // interpolated peak of the finished mix
+    std::vector<std::vector<uint16_t>> levels; // kLevelTracks tracks
+    double gainDb = 0.0;                       // mastering gain before the limiter
+    double loudness = 0.0;                     // LUFS of the finished mix
+    double peak = 0.0;                         // interpolated peak of the finished mix
 };
 
 struct RenderOptions {
     double targetLufs = -14.0;
-    double ceilingDb = -2.5;  // Vorbis adds up to about 0.7 dB to the peaks
+    double ceilingDb = -2.5; // Vorbis adds up to about 0.7 dB to the peaks
 };
 
 Render renderSong(const Score& score, const Sequence& seq, const RenderOptions& options = {});

@@ -14,8 +14,8 @@ enum class InstrumentType { Kick, Snare, Clap, Hat, Synth, Noise };
 enum class EventValue { Note, NoteMod16, Velocity };
 
 struct Chord {
-    int root = 0;                // pitch class, 0 = C
-    std::vector<int> intervals;  // semitones above the root, ascending, first is 0
+    int root = 0;               // pitch class, 0 = C
+    std::vector<int> intervals; // semitones above the root, ascending, first is 0
 };
 
 struct ChordSlot {
@@ -34,21 +34,21 @@ struct Progression {
 struct Pitch {
     bool chordTone = false;
     int value = 0;
-    int octaves = 0;  // chord tones only: "t0^" is the root an octave up
+    int octaves = 0; // chord tones only: "t0^" is the root an octave up
 };
 
 enum class StepKind { Rest, Hold, Play };
 
 struct Step {
     StepKind kind = StepKind::Rest;
-    std::vector<Pitch> pitches;  // for Play
-    bool fullChord = false;      // '*': the whole chord, voiced around the instrument's centre
+    std::vector<Pitch> pitches; // for Play
+    bool fullChord = false;     // '*': the whole chord, voiced around the instrument's centre
     float velocity = 0.8f;
 };
 
 struct Clip {
     std::string name;
-    int stepRows = 1;  // rows one step lasts
+    int stepRows = 1; // rows one step lasts
     std::vector<Step> steps;
     int line = 0;
 };
@@ -57,10 +57,10 @@ struct Instrument {
     std::string name;
     InstrumentType type = InstrumentType::Synth;
     int channel = 0;
-    int level = -1;  // sync level track fed by this instrument, -1 for none
+    int level = -1; // sync level track fed by this instrument, -1 for none
     EventValue value = EventValue::Note;
-    int low = 45;     // chord tone 0 is the lowest chord root at or above this note
-    int centre = 60;  // full chords are voiced in [centre - 6, centre + 6)
+    int low = 45;    // chord tone 0 is the lowest chord root at or above this note
+    int centre = 60; // full chords are voiced in [centre - 6, centre + 6)
     std::map<std::string, double> params;
 
     double param(const std::string& key) const;
@@ -72,13 +72,13 @@ struct Placement {
     int instrument = 0;
     int clip = 0;
     double gainFrom = 1.0, gainTo = 1.0;
-    double cutoffFrom = 0.0, cutoffTo = 0.0;  // octaves added to the instrument's cutoff
+    double cutoffFrom = 0.0, cutoffTo = 0.0; // octaves added to the instrument's cutoff
 };
 
 struct PatternLine {
     int first = 0;
     int last = 0;
-    int rows = 64;  // rows of each pattern of the line
+    int rows = 64; // rows of each pattern of the line
     int progression = -1;
     std::vector<Placement> placements;
     int line = 0;
@@ -96,11 +96,11 @@ struct Score {
     std::vector<Instrument> instruments;
     std::vector<Progression> progressions;
     std::vector<Clip> clips;
-    std::vector<PatternLine> lines;  // in pattern order, covering patterns 0..N-1 without gaps
+    std::vector<PatternLine> lines; // in pattern order, covering patterns 0..N-1 without gaps
 
     double rowSeconds() const { return 60.0 / (tempo * rowsPerBeat); }
     double tickSeconds() const { return rowSeconds() / ticksPerRow; }
     int patternCount() const { return lines.empty() ? 0 : lines.back().last + 1; }
     int patternRows(int pattern) const;
-    int patternStartRow(int pattern) const;  // pattern == patternCount() gives the end
+    int patternStartRow(int pattern) const; // pattern == patternCount() gives the end
 };

@@ -12,26 +12,35 @@ namespace {
 // Parameters each instrument type accepts, with their defaults. Keys shared by all types
 // come first; numbers only (named values are translated before they get here).
 const std::vector<std::pair<std::string, double>> kCommonParams = {
-    {"gain", 1.0},  {"pan", 0.0},  {"reverb", 0.0}, {"delay", 0.0},
-    {"duck", 0.0},  {"swing", 0.0}, {"width", 1.0},
+    {"gain", 1.0}, {"pan", 0.0},   {"reverb", 0.0}, {"delay", 0.0},
+    {"duck", 0.0}, {"swing", 0.0}, {"width", 1.0},
 };
 
 const std::map<InstrumentType, std::vector<std::pair<std::string, double>>> kTypeParams = {
     {InstrumentType::Kick,
-     {{"pitch", 48}, {"punch", 170}, {"bend", 0.035}, {"decay", 0.42}, {"click", 0.25},
+     {{"pitch", 48},
+      {"punch", 170},
+      {"bend", 0.035},
+      {"decay", 0.42},
+      {"click", 0.25},
       {"drive", 1.6}}},
     {InstrumentType::Snare, {{"tone", 190}, {"decay", 0.14}, {"body", 0.5}, {"snap", 0.7}}},
     {InstrumentType::Clap, {{"decay", 0.16}, {"tone", 1300}}},
     {InstrumentType::Hat, {{"decay", 0.05}, {"tone", 8000}, {"metal", 0.5}}},
     {InstrumentType::Synth,
-     {{"wave", 0},      {"voices", 1},     {"detune", 0},    {"sub", 0},       {"noise", 0},
-      {"cutoff", 2000}, {"reso", 0.1},     {"envamt", 0},    {"keytrack", 0.5}, {"attack", 0.005},
-      {"decay", 0.3},   {"sustain", 0.7},  {"release", 0.2}, {"fattack", 0.003}, {"fdecay", 0.3},
-      {"glide", 0},     {"vibrato", 0},    {"vibrate", 5},   {"mono", 0},      {"drive", 0},
+     {{"wave", 0},      {"voices", 1},    {"detune", 0},    {"sub", 0},         {"noise", 0},
+      {"cutoff", 2000}, {"reso", 0.1},    {"envamt", 0},    {"keytrack", 0.5},  {"attack", 0.005},
+      {"decay", 0.3},   {"sustain", 0.7}, {"release", 0.2}, {"fattack", 0.003}, {"fdecay", 0.3},
+      {"glide", 0},     {"vibrato", 0},   {"vibrate", 5},   {"mono", 0},        {"drive", 0},
       {"octave", 0}}},
     {InstrumentType::Noise,
-     {{"filter", 0}, {"cutoff", 2000}, {"reso", 0.2}, {"attack", 0.01}, {"decay", 0.5},
-      {"sustain", 1.0}, {"release", 0.3}}},
+     {{"filter", 0},
+      {"cutoff", 2000},
+      {"reso", 0.2},
+      {"attack", 0.01},
+      {"decay", 0.5},
+      {"sustain", 1.0},
+      {"release", 0.3}}},
 };
 
 const std::map<std::string, InstrumentType> kTypeNames = {
@@ -41,12 +50,24 @@ const std::map<std::string, InstrumentType> kTypeNames = {
 };
 
 const std::map<std::string, std::vector<int>> kChordQualities = {
-    {"", {0, 4, 7}},          {"m", {0, 3, 7}},           {"7", {0, 4, 7, 10}},
-    {"m7", {0, 3, 7, 10}},    {"maj7", {0, 4, 7, 11}},    {"m9", {0, 3, 7, 10, 14}},
-    {"maj9", {0, 4, 7, 11, 14}}, {"add9", {0, 4, 7, 14}}, {"madd9", {0, 3, 7, 14}},
-    {"sus2", {0, 2, 7}},      {"sus4", {0, 5, 7}},        {"7sus4", {0, 5, 7, 10}},
-    {"6", {0, 4, 7, 9}},      {"m6", {0, 3, 7, 9}},       {"dim", {0, 3, 6}},
-    {"9", {0, 4, 7, 10, 14}}, {"m11", {0, 3, 7, 10, 14, 17}}, {"6add9", {0, 4, 7, 9, 14}},
+    {"", {0, 4, 7}},
+    {"m", {0, 3, 7}},
+    {"7", {0, 4, 7, 10}},
+    {"m7", {0, 3, 7, 10}},
+    {"maj7", {0, 4, 7, 11}},
+    {"m9", {0, 3, 7, 10, 14}},
+    {"maj9", {0, 4, 7, 11, 14}},
+    {"add9", {0, 4, 7, 14}},
+    {"madd9", {0, 3, 7, 14}},
+    {"sus2", {0, 2, 7}},
+    {"sus4", {0, 5, 7}},
+    {"7sus4", {0, 5, 7, 10}},
+    {"6", {0, 4, 7, 9}},
+    {"m6", {0, 3, 7, 9}},
+    {"dim", {0, 3, 6}},
+    {"9", {0, 4, 7, 10, 14}},
+    {"m11", {0, 3, 7, 10, 14, 17}},
+    {"6add9", {0, 4, 7, 9, 14}},
 };
 
 std::vector<std::string> splitWords(const std::string& line) {
@@ -91,7 +112,7 @@ bool parseInt(const std::string& text, int& value) {
 }
 
 bool parsePitchClass(const std::string& text, size_t& pos, int& pc) {
-    static const int kLetters[7] = {9, 11, 0, 2, 4, 5, 7};  // A B C D E F G
+    static const int kLetters[7] = {9, 11, 0, 2, 4, 5, 7}; // A B C D E F G
     if (pos >= text.size()) {
         return false;
     }
@@ -304,7 +325,8 @@ private:
             return fail("instrument '" + inst.name + "' has no parameter '" + k + "'");
         }
         static const std::map<std::string, double> kNamed = {
-            {"saw", 0}, {"square", 1}, {"triangle", 2}, {"sine", 3}, {"lp", 0}, {"bp", 1}, {"hp", 2}};
+            {"saw", 0}, {"square", 1}, {"triangle", 2}, {"sine", 3},
+            {"lp", 0},  {"bp", 1},     {"hp", 2}};
         double value = 0;
         if (k == "wave" || k == "filter") {
             auto named = kNamed.find(v);
@@ -330,15 +352,18 @@ private:
             double lo, hi;
         };
         static const Range kRanges[] = {
-            {"gain", 0, 4},       {"pan", -1, 1},        {"reverb", 0, 2},    {"delay", 0, 2},
-            {"duck", 0, 1},       {"swing", 0, 0.5},     {"width", 0, 1},     {"voices", 1, 9},
-            {"detune", 0, 100},   {"cutoff", 20, 20000}, {"reso", 0, 0.95},   {"attack", 0, 20},
-            {"decay", 0.001, 20}, {"sustain", 0, 1},     {"release", 0.001, 20},
-            {"fattack", 0, 20},   {"fdecay", 0.001, 20}, {"glide", 0, 2},     {"vibrato", 0, 200},
-            {"vibrate", 0, 20},   {"mono", 0, 1},        {"drive", 0, 10},    {"octave", -4, 4},
-            {"pitch", 20, 400},   {"punch", 20, 2000},   {"bend", 0.001, 1},  {"click", 0, 2},
-            {"tone", 20, 18000},  {"body", 0, 2},        {"snap", 0, 2},      {"metal", 0, 1},
-            {"envamt", -8, 8},    {"keytrack", 0, 1},    {"sub", 0, 2},       {"noise", 0, 2},
+            {"gain", 0, 4},        {"pan", -1, 1},        {"reverb", 0, 2},
+            {"delay", 0, 2},       {"duck", 0, 1},        {"swing", 0, 0.5},
+            {"width", 0, 1},       {"voices", 1, 9},      {"detune", 0, 100},
+            {"cutoff", 20, 20000}, {"reso", 0, 0.95},     {"attack", 0, 20},
+            {"decay", 0.001, 20},  {"sustain", 0, 1},     {"release", 0.001, 20},
+            {"fattack", 0, 20},    {"fdecay", 0.001, 20}, {"glide", 0, 2},
+            {"vibrato", 0, 200},   {"vibrate", 0, 20},    {"mono", 0, 1},
+            {"drive", 0, 10},      {"octave", -4, 4},     {"pitch", 20, 400},
+            {"punch", 20, 2000},   {"bend", 0.001, 1},    {"click", 0, 2},
+            {"tone", 20, 18000},   {"body", 0, 2},        {"snap", 0, 2},
+            {"metal", 0, 1},       {"envamt", -8, 8},     {"keytrack", 0, 1},
+            {"sub", 0, 2},         {"noise", 0, 2},
         };
         for (const Range& r : kRanges) {
             if (k == r.key && (v < r.lo || v > r.hi)) {
@@ -621,7 +646,7 @@ private:
     bool clipIsGrid_ = false;
 };
 
-}  // namespace
+} // namespace
 
 double Instrument::param(const std::string& key) const {
     auto found = params.find(key);
@@ -650,7 +675,7 @@ int Score::patternStartRow(int pattern) const {
 }
 
 bool parseNoteName(const std::string& text, int& note) {
-    static const int kLetters[7] = {9, 11, 0, 2, 4, 5, 7};  // A B C D E F G
+    static const int kLetters[7] = {9, 11, 0, 2, 4, 5, 7}; // A B C D E F G
     if (text.size() < 2) {
         return false;
     }

@@ -8,7 +8,8 @@
 //   instrument <name> <kick|snare|clap|hat|synth|noise> key=value ...
 //   progression <name> <chord>[:rows] ...          chords like Am7, Fmaj9, G6, Esus4
 //   clip <name> grid|notes [step=<rows>]            followed by indented lines of steps
-//   pattern <first>[-<last>] [rows=N] [chords=<progression>] <instrument>=<clip>[@g[>g]][~o[>o]] ...
+//   pattern <first>[-<last>] [rows=N] [chords=<progression>] <instrument>=<clip>[@g[>g]][~o[>o]]
+//   ...
 // Grid steps: x hit, X accent, o ghost, . rest. Note steps: A4, C#5, t0..t15 (chord tones),
 // * (full chord), joined with +; t0^ is a chord tone an octave up; suffix ! accent or ? soft;
 // - holds, . rests.
@@ -17,8 +18,7 @@
 
 #include "Score.h"
 
-bool parseScore(const std::string& text, const std::string& name, Score& score,
-                std::string& error);
+bool parseScore(const std::string& text, const std::string& name, Score& score, std::string& error);
 
 // Reads a whole file and parses it; a missing file is reported like a parse error.
 bool loadScore(const std::string& path, Score& score, std::string& error);

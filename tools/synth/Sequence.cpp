@@ -23,7 +23,8 @@ const ChordSlot* chordAt(const Score& score, const PatternLine& line, int rowInL
 // Pitches one step plays, given the chord sounding at its row.
 std::vector<int> stepPitches(const Instrument& inst, const Step& step, const ChordSlot* slot) {
     std::vector<int> pitches;
-    int shift = inst.type == InstrumentType::Synth ? 12 * static_cast<int>(inst.param("octave")) : 0;
+    int shift =
+        inst.type == InstrumentType::Synth ? 12 * static_cast<int>(inst.param("octave")) : 0;
     if (step.fullChord && slot != nullptr) {
         int bottom = inst.centre - 6;
         for (int interval : slot->chord.intervals) {
@@ -69,7 +70,7 @@ double ramp(double from, double to, double start, double end, double t) {
     return from + (to - from) * x;
 }
 
-}  // namespace
+} // namespace
 
 double Sequence::gainAt(int instrument, double t) const {
     const std::vector<AutomationSegment>& segs = automation[instrument];
@@ -113,8 +114,8 @@ Sequence buildSequence(const Score& score, int patternLimit) {
     for (int p = 0; p <= patterns; ++p) {
         seq.patternStarts.push_back(score.patternStartRow(p) * rowSec);
     }
-    seq.lengthSeconds = patterns < score.patternCount() ? seq.patternStarts.back()
-                                                         : score.lengthSeconds;
+    seq.lengthSeconds =
+        patterns < score.patternCount() ? seq.patternStarts.back() : score.lengthSeconds;
     seq.automation.resize(score.instruments.size());
 
     for (const PatternLine& line : score.lines) {

@@ -32,10 +32,10 @@ struct AutomationSegment {
 
 struct Sequence {
     double lengthSeconds = 0.0;
-    std::vector<double> patternStarts;  // seconds; one past the last gives the end of the patterns
-    std::vector<Note> notes;            // sorted by start time
-    std::vector<NoteEvent> events;      // sorted by tick, then channel
-    std::vector<std::vector<AutomationSegment>> automation;  // per instrument, in time order
+    std::vector<double> patternStarts; // seconds; one past the last gives the end of the patterns
+    std::vector<Note> notes;           // sorted by start time
+    std::vector<NoteEvent> events;     // sorted by tick, then channel
+    std::vector<std::vector<AutomationSegment>> automation; // per instrument, in time order
 
     // Gain and filter offset of an instrument at time t; after a placement ends they keep the
     // values it ended with, so release tails ring on unchanged.

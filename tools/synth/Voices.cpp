@@ -10,9 +10,9 @@ namespace {
 using dsp::kPi;
 using dsp::kSampleRate;
 
-constexpr double kMinAttack = 0.002;   // every note fades in at least this long: no clicks
-constexpr double kEndFade = 0.005;     // and fades out this long at the end of its tail
-constexpr int kControlRate = 16;       // samples between filter updates
+constexpr double kMinAttack = 0.002; // every note fades in at least this long: no clicks
+constexpr double kEndFade = 0.005;   // and fades out this long at the end of its tail
+constexpr int kControlRate = 16;     // samples between filter updates
 
 // Linear attack, exponential decay to the sustain level, exponential release after the gate.
 // Stepped one sample at a time: the exponentials become one multiply each.
@@ -246,8 +246,8 @@ void renderSynth(const Instrument& inst, const Note& note, const Sequence& seq, 
         }
         if (i % kControlRate == 0) {
             double fenv = t < fAttack ? t / fAttack : std::exp(-(t - fAttack) / fDecay);
-            double octaves = envAmount * fenv + keyOctaves + seq.cutoffAt(note.instrument,
-                                                                          note.start + t);
+            double octaves =
+                envAmount * fenv + keyOctaves + seq.cutoffAt(note.instrument, note.start + t);
             double fc = cutoff * std::pow(2.0, octaves);
             filterL.set(fc, reso);
             filterR.set(fc, reso);
@@ -313,7 +313,7 @@ void renderNoise(const Instrument& inst, const Note& note, const Sequence& seq, 
     }
 }
 
-}  // namespace
+} // namespace
 
 double noteTailSeconds(const Instrument& inst, const Note& note) {
     switch (inst.type) {

@@ -86,9 +86,8 @@ bool parseArgs(int argc, char** argv, Options& o, std::string& error) {
 // Runs `sox <wav> -n spectrogram -o <png>` without a shell; true when sox exits with 0.
 bool drawSpectrogram(const std::string& wav, const std::string& png, std::string& error) {
     std::string title = "lumenfall";
-    const char* args[] = {"sox",   wav.c_str(), "-n",  "spectrogram", "-x",          "1800",
-                          "-y",    "513",       "-t",  title.c_str(), "-o",          png.c_str(),
-                          nullptr};
+    const char* args[] = {"sox", wav.c_str(),   "-n", "spectrogram", "-x",   "1800", "-y", "513",
+                          "-t",  title.c_str(), "-o", png.c_str(),   nullptr};
     pid_t pid = 0;
     if (posix_spawnp(&pid, "sox", nullptr, nullptr, const_cast<char* const*>(args), environ) != 0) {
         error = "cannot start sox";
@@ -102,7 +101,7 @@ bool drawSpectrogram(const std::string& wav, const std::string& png, std::string
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     Options options;
@@ -150,8 +149,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!options.quiet) {
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started)
-                             .count();
+        double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::printf("lumenfall-synth: %.3f s of music, %zu notes, %zu events, %.2f LUFS, "
                     "peak %.2f dBFS, gain %+.2f dB, %.1f s to render\n",
                     seq.lengthSeconds, seq.notes.size(), seq.events.size(), render.loudness,
