@@ -49,7 +49,7 @@ std::vector<VideoMode> toVideoModes(const GLFWvidmode* modes, int count) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
 int runSetupDialog(const std::string& title, const GLFWvidmode* modes, int count,
                    DialogChoice& choice) {
@@ -102,8 +102,8 @@ int runSetupDialog(const std::string& title, const GLFWvidmode* modes, int count
         gtk_widget_grab_default(widgets.start);
         gtk_widget_grab_focus(widgets.start);
     } else {
-        gtk_widget_grab_focus(gtk_dialog_get_widget_for_response(GTK_DIALOG(widgets.dialog),
-                                                                 GTK_RESPONSE_CANCEL));
+        gtk_widget_grab_focus(
+            gtk_dialog_get_widget_for_response(GTK_DIALOG(widgets.dialog), GTK_RESPONSE_CANCEL));
     }
 
     // Escape and the close box answer GTK_RESPONSE_DELETE_EVENT; only "start" with a mode

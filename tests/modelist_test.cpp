@@ -1,34 +1,49 @@
 // The setup dialog's mode list: which modes are offered, in which order and text, and which
 // mode a selected line stands for.
 
+#include <GLFW/glfw3.h>
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/MessageBox.h"
 #include "platform/ModeList.h"
+#include "platform/SetupDialog.h"
 
 namespace {
 
-VideoMode rgb888(int width, int height, int hz) { return {width, height, 8, 8, 8, hz}; }
-VideoMode rgb565(int width, int height, int hz) { return {width, height, 5, 6, 5, hz}; }
+VideoMode rgb888(int width, int height, int hz) {
+    return {width, height, 8, 8, 8, hz};
+}
+VideoMode rgb565(int width, int height, int hz) {
+    return {width, height, 5, 6, 5, hz};
+}
 
 // Ascending by depth, then area, then refresh rate, as GLFW hands them over.
 const std::vector<VideoMode> kMonitor = {
-    rgb565(640, 480, 60),  rgb565(1920, 1080, 60), rgb888(640, 480, 60),
-    rgb888(1280, 720, 50), rgb888(1280, 720, 60),  {1600, 900, 8, 8, 7, 60},
+    rgb565(640, 480, 60),   rgb565(1920, 1080, 60),       rgb888(640, 480, 60),
+    rgb888(1280, 720, 50),  rgb888(1280, 720, 60),        {1600, 900, 8, 8, 7, 60},
     rgb888(1920, 1080, 60), {2560, 1440, 10, 10, 10, 60},
 };
 
-}  // namespace
+} // namespace
 
 TEST(ModeList, ListsOnlyEightBitModesLargestFirst) {
     const ModeList list = buildModeList(kMonitor.data(), static_cast<int>(kMonitor.size()));
 
     // 5-6-5, 8-8-7 and 10-10-10 modes are left out; the two 1280 x 720 rates give two lines.
-    const std::vector<std::string> expected = {
-        "1920 x 1080 60 Hz", "1280 x 720 60 Hz", "1280 x 720 50 Hz", "640 x 480 60 Hz"};
+    const std::vector<std::string> expected = {"1920 x 1080 60 Hz", "1280 x 720 60 Hz",
+                                               "1280 x 720 50 Hz", "640 x 480 60 Hz"};
     EXPECT_EQ(list.lines, expected);
     // Walk positions from the back: element 6 is i = 1, element 4 is i = 3, ...
     EXPECT_EQ(list.indices, (std::vector<int>{1, 3, 4, 5}));
@@ -88,21 +103,6 @@ TEST(ModeList, SelectionOutsideTheListIsRefused) {
 // The GTK dialog itself, on a private Xvfb, driven with xdotool from a second thread while
 // the main thread sits in the modal loop.
 
-#include <GLFW/glfw3.h>
-#include <gtk/gtk.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
-#include <cstdlib>
-#include <thread>
-
-#include "platform/MessageBox.h"
-#include "platform/SetupDialog.h"
-
 namespace {
 
 class PrivateXServer {
@@ -119,7 +119,7 @@ public:
             close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
             execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-                   "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+                   "-nolisten", "tcp", "-terminate", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[1]);
@@ -174,10 +174,11 @@ std::thread typeInto(const std::string& keys, const std::string& afterwards = ""
         // held down, which then auto-repeats into the next dialog.
         const std::string script =
             "w=$(timeout 10 xdotool search --sync --onlyvisible --name '^lumenfall$' | head -1)"
-            " && xdotool windowfocus $w && sleep 0.3 && timeout 10 xdotool key --delay 150 " +
+            " && timeout 10 xdotool windowfocus $w && sleep 0.3 &&"
+            " timeout 10 xdotool key --delay 150 " +
             keys + " >/dev/null 2>&1" + (afterwards.empty() ? "" : "; " + afterwards);
-        if (std::system(script.c_str()) != 0) {
-        }
+        // A failed step shows in the dialog's outcome (or the watchdog), which the test checks.
+        [[maybe_unused]] const int status = std::system(script.c_str());
     });
 }
 
@@ -185,18 +186,23 @@ std::thread typeInto(const std::string& keys, const std::string& afterwards = ""
 struct Watchdog {
     std::atomic<bool> fired{false};
     guint source = 0;
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
     Watchdog() {
-        source = g_timeout_add_seconds(20, [](gpointer data) -> gboolean {
-            auto* self = static_cast<Watchdog*>(data);
-            self->fired = true;
-            GList* windows = gtk_window_list_toplevels();
-            for (GList* w = windows; w != nullptr; w = w->next)
-                if (GTK_IS_DIALOG(w->data))
-                    gtk_dialog_response(GTK_DIALOG(w->data), GTK_RESPONSE_CANCEL);
-            g_list_free(windows);
-            self->source = 0;
-            return G_SOURCE_REMOVE;
-        }, this);
+        source = g_timeout_add_seconds(
+            20,
+            [](gpointer data) -> gboolean {
+                auto* self = static_cast<Watchdog*>(data);
+                self->fired = true;
+                GList* windows = gtk_window_list_toplevels();
+                for (GList* w = windows; w != nullptr; w = w->next)
+                    if (GTK_IS_DIALOG(w->data))
+                        gtk_dialog_response(GTK_DIALOG(w->data), GTK_RESPONSE_CANCEL);
+                g_list_free(windows);
+                self->source = 0;
+                return G_SOURCE_REMOVE;
+            },
+            this);
     }
     ~Watchdog() {
         if (source != 0)
@@ -205,8 +211,8 @@ struct Watchdog {
 };
 
 const GLFWvidmode kDialogModes[] = {
-    {640, 480, 5, 6, 5, 60},   {640, 480, 8, 8, 8, 60},   {1280, 720, 8, 8, 8, 50},
-    {1280, 720, 8, 8, 8, 60},  {1920, 1080, 8, 8, 8, 60},
+    {640, 480, 5, 6, 5, 60},  {640, 480, 8, 8, 8, 60},   {1280, 720, 8, 8, 8, 50},
+    {1280, 720, 8, 8, 8, 60}, {1920, 1080, 8, 8, 8, 60},
 };
 
 struct DialogRun {
@@ -228,7 +234,7 @@ DialogRun runDialog(const std::string& keys, bool fullscreenDefault = true,
     return run;
 }
 
-}  // namespace
+} // namespace
 
 TEST(SetupDialog, KeyboardChoosesModeAndWindow) {
     if (dialogDisplay().empty())
@@ -272,21 +278,24 @@ TEST(SetupDialog, CloseBoxCancels) {
     std::atomic<bool> sent{false};
     DialogChoice choice;
     Watchdog watchdog;
-    g_timeout_add(500, [](gpointer data) -> gboolean {
-        GList* windows = gtk_window_list_toplevels();
-        for (GList* w = windows; w != nullptr; w = w->next) {
-            if (GTK_IS_DIALOG(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data))) {
-                GdkEvent* event = gdk_event_new(GDK_DELETE);
-                event->any.window =
-                    GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(w->data))));
-                gtk_main_do_event(event);
-                gdk_event_free(event);
-                static_cast<std::atomic<bool>*>(data)->store(true);
+    g_timeout_add(
+        500,
+        [](gpointer data) -> gboolean {
+            GList* windows = gtk_window_list_toplevels();
+            for (GList* w = windows; w != nullptr; w = w->next) {
+                if (GTK_IS_DIALOG(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data))) {
+                    GdkEvent* event = gdk_event_new(GDK_DELETE);
+                    event->any.window =
+                        GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(w->data))));
+                    gtk_main_do_event(event);
+                    gdk_event_free(event);
+                    static_cast<std::atomic<bool>*>(data)->store(true);
+                }
             }
-        }
-        g_list_free(windows);
-        return G_SOURCE_REMOVE;
-    }, &sent);
+            g_list_free(windows);
+            return G_SOURCE_REMOVE;
+        },
+        &sent);
     EXPECT_EQ(runSetupDialog("lumenfall", kDialogModes, 5, choice), 0);
     EXPECT_TRUE(sent.load());
     EXPECT_FALSE(watchdog.fired);

@@ -268,6 +268,7 @@ def case_enter_plays_archive_to_end(c):
     c.x.screenshot(os.path.join(c.artifacts, "dialog-%s.png" % c.flavour))
     c.x.keys(dialog, "Return")
     window = run.wait_gl_window()
+    opened = time.monotonic()
     geometry = c.x.geometry(window)
     check(geometry == (0, 0) + SCREEN, "full-screen window at %s, expected %s" %
           (geometry, (0, 0) + SCREEN))
@@ -275,6 +276,9 @@ def case_enter_plays_archive_to_end(c):
     # what tells full screen apart without a window manager is bypassing window management.
     check(c.x.override_redirect(window), "the full-screen window is managed like a window")
     expect_clean_exit(run, 0, LOAD_TIMEOUT + SHORT_MUSIC_SECONDS + 15)
+    shown = time.monotonic() - opened
+    check(shown >= SHORT_MUSIC_SECONDS - 0.5,
+          "the show ended %.1f s after the window opened, before its music could" % shown)
     check(run.boxes == [], "unexpected message boxes %s; stderr:\n%s" % (run.boxes, run.stderr()))
     check(box_lines(run.stderr()) == [], "unexpected messages:\n" + run.stderr())
 
@@ -384,9 +388,11 @@ def expect_load_failure(c, name):
     check(run.boxes == ["ERROR", "Error"],
           "boxes %s, expected ERROR then Error; stderr:\n%s" % (run.boxes, err))
     check("ERROR: %s\n" % message in err, "stderr lacks the ERROR line:\n" + err)
-    check(err.rstrip("\n").endswith("Error: - %s" % message) and
-          "- %s\n" % message in err.split("Error: ", 1)[-1],
+    # The joined list is "- " + message + "\n"; the box's stderr line adds its own newline.
+    check(err.endswith("Error: - %s\n\n" % message),
           "stderr lacks the joined list as the last box:\n" + err)
+    check(box_lines(err) == ["ERROR: " + message, "Error: - " + message],
+          "other messages besides the load error:\n" + err)
 
 
 def case_missing_progress_bar_shader(c):

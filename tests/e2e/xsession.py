@@ -1,7 +1,7 @@
 """A private X server for the end-to-end tests and the few things they do on it.
 
 Xvfb picks a free display number itself (-displayfd) and is killed with its whole process
-group when the session ends. Windows are found, keyed and measured with xdotool; the close
+group when the session ends, or ends by itself when this process's connection goes. Windows are found, keyed and measured with xdotool; the close
 box is pressed the way a window manager does it, with a WM_DELETE_WINDOW client message
 (there is no window manager on the server to draw one).
 """
@@ -46,7 +46,7 @@ class XSession:
         try:
             self._proc = subprocess.Popen(
                 ["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
-                 "%dx%dx24" % self.size, "-nolisten", "tcp", "-noreset"],
+                 "%dx%dx24" % self.size, "-nolisten", "tcp", "-terminate"],
                 pass_fds=(write_fd,), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                 start_new_session=True)
         finally:
@@ -73,6 +73,9 @@ class XSession:
             raise
         os.close(read_fd)
         self.display = ":" + number.decode().strip()
+        # Our own connection keeps the server up between programs; with -terminate the
+        # server also ends when this process dies, however it dies.
+        self._xlib()
 
     def stop(self):
         if self._dpy:

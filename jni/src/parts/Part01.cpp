@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "demo/Demo.h"
+#include "parts/FastTrig.h"
 
 namespace {
 
@@ -16,6 +17,8 @@ constexpr uint32_t kPulseIndexOffset = 808;
 // 61089 ms is the start of pattern 7; the credits clock runs 200 units per 8727-ms pattern.
 constexpr float kCreditsStartMs = 61089.0f;
 constexpr float kCreditsMsPerUnit = 43.635f;
+// Colours are computed a block at a time: arguments, then sines, then the writes.
+constexpr uint32_t kBlock = 256;
 
 } // namespace
 
@@ -46,6 +49,12 @@ bool Part01::fillParticles() {
         const glm::vec3& p = points[k];
         particleSet.particles[k] = Particle{p.x, p.y, p.z, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f};
     }
+    pulseRate.resize(particleCount);
+    pulseOffset.resize(particleCount);
+    for (uint32_t i = 0; i < particleCount; ++i) {
+        pulseRate[i] = points[404 + i].x;
+        pulseOffset[i] = points[kPulseIndexOffset + i].y;
+    }
     return true;
 }
 
@@ -63,25 +72,46 @@ uint32_t Part01::countAt(uint32_t t, int32_t pattern) {
 void Part01::updateColors(uint32_t t, uint32_t count) {
     const float time = static_cast<float>(t);
     const SyncTracks& sync = demo->sync;
-    // The tint is white for the whole show.
-    const float red = 1.0f, green = 1.0f, blue = 1.0f;
     const bool followTrack1 = sync.pattern < 4;
     const float track1Gain = 4.0f * sync.trackLevels[1];
 
     count = std::min<uint32_t>(count, static_cast<uint32_t>(particleSet.particles.size()));
-    const glm::vec3* phase = demo->randomPoints.data() + 404;
-    const glm::vec3* offset = demo->randomPoints.data() + 808;
+    count = std::min<uint32_t>(count, static_cast<uint32_t>(pulseRate.size()));
+    const float* rate = pulseRate.data();
+    const float* offset = pulseOffset.data();
     Particle* particles = particleSet.particles.data();
-    for (uint32_t i = 0; i < count; ++i) {
+    float argument[kBlock];
+    float pulse[kBlock];
+    for (uint32_t first = 0; first < count; first += kBlock) {
+        const uint32_t n = std::min(kBlock, count - first);
         // x * T in single precision, the rest in double, the argument rounded to float.
-        const float argument = static_cast<float>(phase[i].x * time * 0.0122 + offset[i].y);
-        float v = std::fabs(static_cast<float>(std::sin(static_cast<double>(argument))));
-        if (followTrack1)
-            v *= track1Gain;
-        particles[i].r = red * v;
-        particles[i].g = green * v;
-        particles[i].b = blue * v * 2.21f;
-        particles[i].a = 1.0f;
+        for (uint32_t j = 0; j < n; ++j) {
+            argument[j] =
+                static_cast<float>(rate[first + j] * time * 0.0122 + offset[first + j]);
+        }
+        bool outOfRange = false;
+        for (uint32_t j = 0; j < n; ++j) {
+            float s, c;
+            fastSinCos(argument[j], s, c);
+            pulse[j] = std::fabs(s);
+            outOfRange |= !(std::fabs(argument[j]) <= kFastTrigLimit);
+        }
+        // Far past the show's times the reduction is no longer exact: use the library.
+        if (outOfRange) {
+            for (uint32_t j = 0; j < n; ++j) {
+                if (!(std::fabs(argument[j]) <= kFastTrigLimit))
+                    pulse[j] = std::fabs(std::sin(argument[j]));
+            }
+        }
+        // The tint is white for the whole show, so red and green are the pulse itself.
+        for (uint32_t j = 0; j < n; ++j) {
+            const float v = followTrack1 ? pulse[j] * track1Gain : pulse[j];
+            Particle& particle = particles[first + j];
+            particle.r = v;
+            particle.g = v;
+            particle.b = v * 2.21f;
+            particle.a = 1.0f;
+        }
     }
 }
 

@@ -3,10 +3,12 @@
 
 #include "parts/Part02.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "demo/Demo.h"
 #include "loader/Loader.h"
+#include "parts/FastTrig.h"
 #include "progress/Progress.h"
 #include "report/Errors.h"
 
@@ -27,10 +29,37 @@ constexpr Shot kShots[4] = {
 };
 constexpr int32_t kFirstShotPattern = 13;
 
+// trunc(cell), or 255 when that is not in 0..255.
+inline uint32_t cellIndex(float cell) {
+    return cell > -1.0f && cell < 256.0f ? static_cast<uint32_t>(static_cast<int32_t>(cell)) : 255u;
+}
+
 // trunc((v + 1) * 128), or 255 when that is not in 0..255.
 inline uint32_t gridCell(float v) {
-    const float cell = (v + 1.0f) * 128.0f;
-    return cell > -1.0f && cell < 256.0f ? static_cast<uint32_t>(static_cast<int32_t>(cell)) : 255u;
+    return cellIndex((v + 1.0f) * 128.0f);
+}
+
+// Particles are moved a block at a time into plain arrays, then looked up and packed.
+constexpr uint32_t kBlock = 256;
+
+// A cell coordinate from the fast rotation differs from the library's by at most
+// 128 * (2 * kFastTrigMaxError + 4 * 2^-24) = 1.3e-4 of a cell (two products and a sum
+// rounded on each side, then the + 1). Every decision (trunc, and the range test at -1 and
+// 256) changes only at whole numbers, so a cell farther than this margin from one decides
+// exactly as the library would; nearer ones are recomputed with it.
+constexpr float kCellMargin = 1.0f / 1024.0f;
+static_assert(128.0f * (2.0f * kFastTrigMaxError + 4.0f / 16777216.0f) < kCellMargin / 4.0f,
+              "the margin must cover the fast rotation's error with room to spare");
+
+inline bool nearWholeNumber(float cell) {
+    // |cell| stays below 2^31: rotated points lie within sqrt(2) of the origin.
+    const float fraction = std::fabs(cell - static_cast<float>(static_cast<int32_t>(cell)));
+    return fraction < kCellMargin || fraction > 1.0f - kCellMargin;
+}
+
+// c - trunc(c) for |c| < 2^31, in a form that vectorises.
+inline float wrapSmall(float c) {
+    return c - static_cast<float>(static_cast<int32_t>(c));
 }
 
 } // namespace
@@ -66,10 +95,21 @@ bool Part02::fillParticles() {
     if (!hasSharedSets(808 + particleCount, particleCount))
         return false;
     const std::vector<glm::vec3>& points = demo->randomPoints;
+    const std::vector<glm::vec3>& directions = demo->randomDirections;
     particleSet.particles.assign(particleCount, Particle{});
+    for (std::vector<float>* coordinate :
+         {&startX, &startY, &startZ, &headingX, &headingY, &headingZ}) {
+        coordinate->resize(particleCount);
+    }
     for (uint32_t i = 0; i < particleCount; ++i) {
         particleSet.particles[i].r = points[404 + i].x;
         particleSet.particles[i].g = points[808 + i].y;
+        startX[i] = points[i].x;
+        startY[i] = points[i].y;
+        startZ[i] = points[i].z;
+        headingX[i] = directions[i].x;
+        headingY[i] = directions[i].y;
+        headingZ[i] = directions[i].z;
     }
     return true;
 }
@@ -120,36 +160,78 @@ uint32_t Part02::maskIndex(float rx, float rz) {
 }
 
 uint32_t Part02::updateParticles(uint32_t t) {
-    if (!densityMask || !particleGroups)
+    if (!densityMask || !particleGroups || startX.size() < particleCount ||
+        particleSet.particles.size() < particleCount) {
         return 0;
+    }
     const float time = static_cast<float>(t);
     const SyncTracks& sync = demo->sync;
     const float drift = time / 4000.0f;
     const double swirlBase = time / 6.0;
     const float level = sync.trackLevels[2];
     const int32_t highlighted = sync.channelNotes[2];
+    // The drift keeps |c| below 2^31 for every 32-bit time, so wrapSmall is exact.
+    const double swirl = swirlBase + level * 45.0f;
+    const double levelWide = level;
 
-    const glm::vec3* points = demo->randomPoints.data();
-    const glm::vec3* directions = demo->randomDirections.data();
     Particle* particles = particleSet.particles.data();
     const float* mask = densityMask.get();
+    const int32_t* groups = particleGroups.get();
+    // Dropped particles are written here, so no slot past the kept ones is touched.
+    Particle spill{};
+    alignas(16) float fx[kBlock], fy[kBlock], fz[kBlock];
+    alignas(16) float angleDegrees[kBlock], cellX[kBlock], cellZ[kBlock];
+    alignas(16) int32_t recheck[kBlock];
     uint32_t n = 0;
-    for (uint32_t i = 0; i < particleCount; ++i) {
-        const glm::vec3 moved = points[i] + drift * directions[i];
-        const float fx = wrap(moved.x);
-        const float fy = wrap(moved.y);
-        const float fz = wrap(moved.z);
-        const double angle = (swirlBase + level * 45.0f) - fy * 90.0f * 0.629 * level;
-        const glm::vec3 r = rotateVector(glm::vec3(fx, 0.0f, fz), 0.0f, static_cast<float>(angle));
-        const float m = mask[maskIndex(r.x, r.z)];
-        if (m > 0.0f) {
-            Particle& slot = particles[n];
-            slot.x = fx;
-            slot.y = fy;
-            slot.z = fz;
+    for (uint32_t first = 0; first < particleCount; first += kBlock) {
+        const uint32_t count = std::min(kBlock, particleCount - first);
+        const float* px = startX.data() + first;
+        const float* py = startY.data() + first;
+        const float* pz = startZ.data() + first;
+        const float* dx = headingX.data() + first;
+        const float* dy = headingY.data() + first;
+        const float* dz = headingZ.data() + first;
+
+        // Move, wrap and swirl, with the fast sine and cosine.
+        for (uint32_t j = 0; j < count; ++j) {
+            const float x = wrapSmall(px[j] + drift * dx[j]);
+            const float y = wrapSmall(py[j] + drift * dy[j]);
+            const float z = wrapSmall(pz[j] + drift * dz[j]);
+            const double angle = swirl - static_cast<double>(y * 90.0f) * 0.629 * levelWide;
+            const float degrees = static_cast<float>(angle);
+            const float radians = degrees * kDegToRad;
+            float sinB, cosB;
+            fastSinCos(radians, sinB, cosB);
+            const float cx = (x * cosB + z * sinB + 1.0f) * 128.0f;
+            const float cz = (z * cosB - x * sinB + 1.0f) * 128.0f;
+            fx[j] = x;
+            fy[j] = y;
+            fz[j] = z;
+            angleDegrees[j] = degrees;
+            cellX[j] = cx;
+            cellZ[j] = cz;
+            recheck[j] = nearWholeNumber(cx) | nearWholeNumber(cz) |
+                         !(std::fabs(radians) <= kFastTrigLimit);
+        }
+
+        // Look up the mask and pack the kept particles at the front.
+        for (uint32_t j = 0; j < count; ++j) {
+            uint32_t index;
+            if (recheck[j]) {
+                const glm::vec3 r = rotateVector(glm::vec3(fx[j], 0.0f, fz[j]), 0.0f, angleDegrees[j]);
+                index = maskIndex(r.x, r.z);
+            } else {
+                index = kMaskHeaderBytes + cellIndex(cellZ[j]) * kMaskSide + cellIndex(cellX[j]);
+            }
+            const float m = mask[index];
+            const bool kept = m > 0.0f;
+            Particle& slot = kept ? particles[n] : spill;
+            slot.x = fx[j];
+            slot.y = fy[j];
+            slot.z = fz[j];
             slot.b = m;
-            slot.a = particleGroups[i] == highlighted ? 2.0f : 1.0f;
-            ++n;
+            slot.a = groups[first + j] == highlighted ? 2.0f : 1.0f;
+            n += kept ? 1u : 0u;
         }
     }
     return n;

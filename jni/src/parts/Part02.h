@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "camera/Camera.h"
 #include "particles/ParticleSet.h"
@@ -21,14 +22,16 @@ public:
     bool init() override;
     void draw(uint32_t t) override;
 
-    // The CPU halves of init: particle colours from the random cloud, and the mask file read
-    // and turned into densities (fails with a message when missing or too short).
+    // The CPU halves of init: particle colours from the random cloud and the motion's start
+    // points and directions copied into plain arrays, and the mask file read and turned into
+    // densities (fails with a message when missing or too short).
     bool fillParticles();
     bool loadMask();
     // Sets the camera adjustments for patterns 13..16; other patterns keep the last shot.
     void chooseShot(int32_t pattern);
 
-    // Moves, swirls and masks every particle for time t; returns how many were kept.
+    // Moves, swirls and masks every particle for time t; returns how many were kept. Slots
+    // from the returned count on are left as they were.
     uint32_t updateParticles(uint32_t t);
     static float wrap(float c); // c - trunc(c), keeps the sign
     // Index into the mask file of the pixel under a rotated point (header skipped); points
@@ -45,4 +48,7 @@ public:
     std::unique_ptr<int32_t[]> particleGroups;
     GLint timeLocation = -1;
     GLint psizeLocation = -1;
+    // Point i and direction i, one array per coordinate.
+    std::vector<float> startX, startY, startZ;
+    std::vector<float> headingX, headingY, headingZ;
 };
