@@ -23,7 +23,7 @@ fi
 main_build=$(cd "${LUMENFALL_BUILD:-build}" && pwd)
 asan_build=$top/build-asan
 jobs=${LUMENFALL_JOBS:-2}
-if [ ! -f "$main_build/demo.dat" ] || [ ! -d "$main_build/assets" ]; then
+if [ ! -f "$main_build/demo.dat" ] || [ ! -f "$main_build/assets/music.ogg" ]; then
     echo "sanitize: no built content in $main_build (run scripts/build.sh first)" >&2
     exit 2
 fi
@@ -87,7 +87,11 @@ free_display() {
 
 run_valgrind() {
     echo "sanitize: lumenfall-gl under valgrind memcheck"
-    cmake --build "$main_build" -j"$jobs" --target lumenfall-gl >/dev/null
+    if [ ! -x "$main_build/lumenfall-gl" ]; then
+        echo "  no $main_build/lumenfall-gl (run scripts/build.sh first)"
+        failed+=(valgrind)
+        return
+    fi
     local dir=$work/valgrind
     mkdir -p "$dir/assets"
     cp "$main_build"/assets/* "$dir/assets/"

@@ -13,6 +13,7 @@ varying vec4 vColor;
 
 const float kPointScale = 1.3;
 const float kMaxPointSize = 256.0;
+const float kQuietWeight = 0.0056; // the point weight with a silent track 2
 
 void main() {
     gl_Position = uProjection * uModelView * vec4(aPosition.xyz, 1.0);
@@ -22,7 +23,10 @@ void main() {
     gl_PointSize = clamp(size, 1.0, min(kMaxPointSize, 0.02 * screenWidth));
     float coverage = min(size * size, 1.0);
     float nearFade = smoothstep(0.15, 0.8, gl_Position.w);
-    vColor = vec4(max(aColor.rgb, 0.0) * (0.4 * coverage * nearFade), 1.0);
+    // The weight doubles on loud beats; the points grow and dim a little so that the dense
+    // middle of the strands flares without burning white.
+    float loud = inversesqrt(max(aPosition.w / kQuietWeight, 1.0));
+    vColor = vec4(max(aColor.rgb, 0.0) * (0.45 * loud * coverage * nearFade), 1.0);
 }
 #endif
 

@@ -16,6 +16,7 @@ uniform float uPart04tentaclespeed2;
 varying vec4 vColor;
 
 const float kPointScale = 3.0;
+const float kBrightness = 0.22;
 const float kMaxPointSize = 256.0;
 
 void main() {
@@ -42,7 +43,7 @@ void main() {
     gl_PointSize = clamp(size, 1.0, kMaxPointSize);
     float coverage = min(size * size, 1.0);
     float glow = 0.2 + 0.8 * place;
-    vColor = vec4(aColor.rgb * (0.25 * glow * coverage), 1.0);
+    vColor = vec4(aColor.rgb * (kBrightness * glow * coverage), 1.0);
 }
 #endif
 

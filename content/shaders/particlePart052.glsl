@@ -16,6 +16,9 @@ varying vec4 vColor;
 
 const float kPointScale = 1.6;
 const float kMaxPointSize = 256.0;
+const float kStartRadius = 1.5;
+const float kGrowth = 28.0;       // added radius per unit of part05cloud
+const float kFinalRadius = 10.2;  // the radius part05cloud reaches at the end of the show
 
 void main() {
     vec3 d = aPosition.xyz;
@@ -23,14 +26,17 @@ void main() {
     float c = cos(angle);
     float s = sin(angle);
     d = vec3(c * d.x + s * d.z, d.y, -s * d.x + c * d.z);
-    float radius = (1.5 + 28.0 * part05cloud) * (1.0 + 0.06 * aPosition.w);
+    float grown = kStartRadius + kGrowth * part05cloud;
+    float radius = grown * (1.0 + 0.06 * aPosition.w);
     gl_Position = uProjection * uModelView * vec4(d * radius, 1.0);
 
     float size = kPointScale * uPsize * screenWidth / max(gl_Position.w, 0.01);
     gl_PointSize = clamp(size, 1.0, kMaxPointSize);
     float coverage = min(size * size, 1.0);
-    vec3 tint = vec3(0.30, 0.34, 0.50) + 0.12 * aColor.rgb;
-    vColor = vec4(max(tint, 0.0) * (0.25 + 0.3 * aColor.r) * coverage, 1.0);
+    // A small shell packs its points densely: dim them until it has grown.
+    float density = clamp(grown / kFinalRadius, 0.35, 1.0);
+    vec3 tint = vec3(0.22, 0.36, 0.50) + 0.12 * aColor.rgb;
+    vColor = vec4(max(tint, 0.0) * (0.25 + 0.3 * aColor.r) * density * coverage, 1.0);
 }
 #endif
 

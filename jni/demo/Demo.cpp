@@ -4,6 +4,7 @@
 #include "Demo.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "camera/Camera.h"
 #include "parts/Part01.h"
@@ -58,31 +59,41 @@ void Demo::setScreenSize(int32_t width, int32_t height) {
 }
 
 void Demo::buildRandomCloud(std::vector<glm::vec3>& out, bool takeSteps) {
-    out.clear();
-    out.reserve(kRandomSetSize);
+    // r / 1000.0 - 1.0 rounded to float, for every r a draw mod 2000 can give.
+    float coordinate[2000];
+    for (int r = 0; r < 2000; ++r)
+        coordinate[r] = static_cast<float>(r / 1000.0 - 1.0);
+    out.resize(kRandomSetSize);
+    glm::vec3* points = out.data();
     Random::srand(kCloudSeed);
     for (uint32_t i = 0; i < kRandomSetSize; ++i) {
         // Draw order matters: x comes from the third draw, z from the first.
         const int r1 = Random::rand() % 2000;
         const int r2 = Random::rand() % 2000;
         const int r3 = Random::rand() % 2000;
-        out.emplace_back(static_cast<float>(r3 / 1000.0 - 1.0),
-                         static_cast<float>(r2 / 1000.0 - 1.0),
-                         static_cast<float>(r1 / 1000.0 - 1.0));
+        points[i] = glm::vec3(coordinate[r3], coordinate[r2], coordinate[r1]);
         if (takeSteps && i % kCloudStepEvery == 0)
             progressStep();
     }
 }
 
 void Demo::buildRandomDirections(std::vector<glm::vec3>& out, bool takeSteps) {
-    out.clear();
-    out.reserve(kRandomSetSize);
+    // The angles are whole degrees: their sines and cosines, as rotateVector takes them.
+    float sine[360], cosine[360];
+    for (int degrees = 0; degrees < 360; ++degrees) {
+        const float radians = static_cast<float>(degrees) * kDegToRad;
+        sine[degrees] = std::sin(radians);
+        cosine[degrees] = std::cos(radians);
+    }
+    out.resize(kRandomSetSize);
+    glm::vec3* directions = out.data();
     Random::srand(kDirectionSeed);
     const glm::vec3 axis(1.0f, 0.0f, 0.0f);
     for (uint32_t i = 0; i < kRandomSetSize; ++i) {
         const int r1 = Random::rand() % 360;
         const int r2 = Random::rand() % 360;
-        out.push_back(rotateVector(axis, static_cast<float>(r2), static_cast<float>(r1)));
+        // First angle r2 about X, second r1 about Y.
+        directions[i] = rotateVector(axis, sine[r2], cosine[r2], sine[r1], cosine[r1]);
         if (takeSteps && i % kDirectionStepEvery == 0)
             progressStep();
     }

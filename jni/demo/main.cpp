@@ -48,6 +48,9 @@ bool openWindow(GLFWwindow** window, int32_t width, int32_t height, bool fullscr
     GLFWmonitor* monitor = glfwGetPrimaryMonitor();
     const GLFWvidmode* mode = monitor != nullptr ? glfwGetVideoMode(monitor) : nullptr;
     glfwWindowHint(GLFW_RESIZABLE, GLFW_FALSE);
+    // A full-screen window would minimise itself whenever a message box takes the focus;
+    // without a window manager that supports it, GLFW reports each attempt as an error.
+    glfwWindowHint(GLFW_AUTO_ICONIFY, GLFW_FALSE);
 
     *window = glfwCreateWindow(width, height, kProductionTitle, fullscreen ? monitor : nullptr,
                                nullptr);

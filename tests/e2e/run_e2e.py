@@ -435,6 +435,11 @@ def main():
     cases = [c for c in CASES if not args.case or any(s in c.__name__ for s in args.case)]
     artifacts = os.path.join(args.build_dir, "artifacts")
     os.makedirs(artifacts, exist_ok=True)
+    for program in programs:  # screens of earlier failures would mislead
+        prefix = "failed-%s-" % os.path.basename(program)
+        for name in os.listdir(artifacts):
+            if name.startswith(prefix):
+                os.remove(os.path.join(artifacts, name))
     scratch = tempfile.mkdtemp(prefix="lumenfall-e2e-")
     failures = []
     try:

@@ -24,10 +24,10 @@ void Camera::update() {
 glm::vec3 rotateVector(const glm::vec3& v, float a, float b) {
     const float angleA = a * kDegToRad;
     const float angleB = b * kDegToRad;
-    const float sinA = std::sin(angleA);
-    const float cosA = std::cos(angleA);
-    const float sinB = std::sin(angleB);
-    const float cosB = std::cos(angleB);
+    return rotateVector(v, std::sin(angleA), std::cos(angleA), std::sin(angleB), std::cos(angleB));
+}
+
+glm::vec3 rotateVector(const glm::vec3& v, float sinA, float cosA, float sinB, float cosB) {
     return glm::vec3(v.x * cosB + v.z * sinB, v.x * sinA * sinB + v.y * cosA - v.z * sinA * cosB,
                      v.y * sinA - v.x * cosA * sinB + v.z * cosA * cosB);
 }

@@ -30,3 +30,6 @@ struct Camera {
 
 // Rx(a) * Ry(b) * v: first b degrees about Y, then a degrees about X.
 glm::vec3 rotateVector(const glm::vec3& v, float a, float b);
+// The same rotation from the sines and cosines of the two angles (in radians, as
+// rotateVector takes them), for callers that reuse them.
+glm::vec3 rotateVector(const glm::vec3& v, float sinA, float cosA, float sinB, float cosB);

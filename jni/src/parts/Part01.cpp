@@ -69,6 +69,7 @@ uint32_t Part01::countAt(uint32_t t, int32_t pattern) {
     return static_cast<uint32_t>(std::clamp<int64_t>(count, 0, kCloudParticles));
 }
 
+LUMENFALL_WIDE_VECTORS
 void Part01::updateColors(uint32_t t, uint32_t count) {
     const float time = static_cast<float>(t);
     const SyncTracks& sync = demo->sync;
@@ -89,12 +90,12 @@ void Part01::updateColors(uint32_t t, uint32_t count) {
             argument[j] =
                 static_cast<float>(rate[first + j] * time * 0.0122 + offset[first + j]);
         }
-        bool outOfRange = false;
+        int32_t outOfRange = 0;
         for (uint32_t j = 0; j < n; ++j) {
             float s, c;
             fastSinCos(argument[j], s, c);
             pulse[j] = std::fabs(s);
-            outOfRange |= !(std::fabs(argument[j]) <= kFastTrigLimit);
+            outOfRange |= std::fabs(argument[j]) > kFastTrigLimit ? 1 : 0;
         }
         // Far past the show's times the reduction is no longer exact: use the library.
         if (outOfRange) {

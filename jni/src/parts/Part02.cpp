@@ -54,7 +54,7 @@ static_assert(128.0f * (2.0f * kFastTrigMaxError + 4.0f / 16777216.0f) < kCellMa
 inline bool nearWholeNumber(float cell) {
     // |cell| stays below 2^31: rotated points lie within sqrt(2) of the origin.
     const float fraction = std::fabs(cell - static_cast<float>(static_cast<int32_t>(cell)));
-    return fraction < kCellMargin || fraction > 1.0f - kCellMargin;
+    return (fraction < kCellMargin) | (fraction > 1.0f - kCellMargin);
 }
 
 // c - trunc(c) for |c| < 2^31, in a form that vectorises.
@@ -159,6 +159,7 @@ uint32_t Part02::maskIndex(float rx, float rz) {
     return kMaskHeaderBytes + gridCell(rz) * kMaskSide + gridCell(rx);
 }
 
+LUMENFALL_WIDE_VECTORS
 uint32_t Part02::updateParticles(uint32_t t) {
     if (!densityMask || !particleGroups || startX.size() < particleCount ||
         particleSet.particles.size() < particleCount) {
@@ -180,8 +181,8 @@ uint32_t Part02::updateParticles(uint32_t t) {
     // Dropped particles are written here, so no slot past the kept ones is touched.
     Particle spill{};
     alignas(16) float fx[kBlock], fy[kBlock], fz[kBlock];
-    alignas(16) float angleDegrees[kBlock], cellX[kBlock], cellZ[kBlock];
-    alignas(16) int32_t recheck[kBlock];
+    alignas(16) float angleDegrees[kBlock], alpha[kBlock];
+    alignas(16) int32_t maskAt[kBlock], recheck[kBlock];
     uint32_t n = 0;
     for (uint32_t first = 0; first < particleCount; first += kBlock) {
         const uint32_t count = std::min(kBlock, particleCount - first);
@@ -208,30 +209,32 @@ uint32_t Part02::updateParticles(uint32_t t) {
             fy[j] = y;
             fz[j] = z;
             angleDegrees[j] = degrees;
-            cellX[j] = cx;
-            cellZ[j] = cz;
+            maskAt[j] = static_cast<int32_t>(kMaskHeaderBytes + cellIndex(cz) * kMaskSide +
+                                             cellIndex(cx));
             recheck[j] = nearWholeNumber(cx) | nearWholeNumber(cz) |
-                         !(std::fabs(radians) <= kFastTrigLimit);
+                         (std::fabs(radians) > kFastTrigLimit);
+            alpha[j] = groups[first + j] == highlighted ? 2.0f : 1.0f;
         }
 
         // Look up the mask and pack the kept particles at the front.
         for (uint32_t j = 0; j < count; ++j) {
-            uint32_t index;
+            uint32_t index = static_cast<uint32_t>(maskAt[j]);
             if (recheck[j]) {
-                const glm::vec3 r = rotateVector(glm::vec3(fx[j], 0.0f, fz[j]), 0.0f, angleDegrees[j]);
+                const glm::vec3 r =
+                    rotateVector(glm::vec3(fx[j], 0.0f, fz[j]), 0.0f, angleDegrees[j]);
                 index = maskIndex(r.x, r.z);
-            } else {
-                index = kMaskHeaderBytes + cellIndex(cellZ[j]) * kMaskSide + cellIndex(cellX[j]);
             }
             const float m = mask[index];
-            const bool kept = m > 0.0f;
-            Particle& slot = kept ? particles[n] : spill;
+            const uint32_t kept = m > 0.0f ? 1u : 0u;
+            // Chosen by index, not by a branch: whether a particle is kept is close to random.
+            Particle* const targets[2] = {&spill, particles + n};
+            Particle& slot = *targets[kept];
             slot.x = fx[j];
             slot.y = fy[j];
             slot.z = fz[j];
             slot.b = m;
-            slot.a = groups[first + j] == highlighted ? 2.0f : 1.0f;
-            n += kept ? 1u : 0u;
+            slot.a = alpha[j];
+            n += kept;
         }
     }
     return n;

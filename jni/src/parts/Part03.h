@@ -10,6 +10,15 @@
 #include "parts/Part.h"
 #include "parts/Spline.h"
 
+// What a strand's four control points are made from: point 0 is (top, 3), point 1 the
+// heading a, point 2 a * s1 and point 3 (a.x * s2, a.y * s2, 0). 32 bytes per strand.
+struct StrandShape {
+    float topX, topY;
+    float headingX, headingY, headingZ;
+    float s1, s2;
+    float unused;
+};
+
 class Part03 final : public Part {
 public:
     explicit Part03(Demo* owner) : Part(owner, "Part 03") {}
@@ -26,7 +35,8 @@ public:
     void buildStrands(bool takeSteps);
     // Sets the camera adjustments for patterns 17..20 at time t; other patterns keep them.
     void chooseShot(int32_t pattern, uint32_t t);
-    // Writes the moving particles for time t into `out` (40000 entries).
+    // Writes the moving particles for time t into `out` (40000 entries): the strands and the
+    // colour ramp evaluated as Spline::evaluate does, bit for bit, from the compact shapes.
     void updateParticles(uint32_t t, Particle* out) const;
 
     Camera camera;
@@ -34,4 +44,11 @@ public:
     std::vector<Spline> strands;
     Spline colorRamp;
     GLint psizeLocation = -1;
+    // Built with the strands: their compact shapes, the two per-particle phase terms
+    // |p.y| + 1 and 4 |p.x|, and the ramp's Bezier controls per segment (segment 3 holds
+    // the end colour four times).
+    std::vector<StrandShape> shapes;
+    std::vector<float> phaseSpeed;
+    std::vector<float> phaseStart;
+    alignas(16) float rampControls[4][4][4] = {};
 };

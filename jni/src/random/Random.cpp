@@ -3,24 +3,18 @@
 
 #include "random/Random.h"
 
-namespace {
-uint32_t gState = 1;
-}
-
 namespace Random {
 
-void srand(uint32_t seed) {
-    gState = seed;
+namespace detail {
+uint32_t state = 1;
 }
 
-int rand() {
-    // Unsigned arithmetic wraps modulo 2^32, which is exactly the rule.
-    gState = gState * 214013u + 2531011u;
-    return static_cast<int>((gState >> 16) & 0x7fffu);
+void srand(uint32_t seed) {
+    detail::state = seed;
 }
 
 uint32_t state() {
-    return gState;
+    return detail::state;
 }
 
 } // namespace Random
