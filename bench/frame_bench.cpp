@@ -89,15 +89,14 @@ Scenes& scenes() {
 }
 
 // Times the loop body with the benchmark's clock and reports per-particle and frame figures.
-template <typename Body>
-void timeFrames(benchmark::State& state, uint32_t particles, Body body) {
+template <typename Body> void timeFrames(benchmark::State& state, uint32_t particles, Body body) {
     for (auto _ : state) {
         body();
         benchmark::ClobberMemory();
     }
     state.counters["ns_per_particle"] = benchmark::Counter(
-        static_cast<double>(particles), benchmark::Counter::kIsIterationInvariantRate |
-                                            benchmark::Counter::kInvert);
+        static_cast<double>(particles),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * particles);
 }
 
@@ -170,8 +169,7 @@ void BM_Part03Particles(benchmark::State& state) {
     Scenes& s = scenes();
     s.demo.sync.trackLevels.fill(0.6f);
     Particle* out = s.demo.sharedParticles.particles.data();
-    timeFrames(state, Part03::kStrandCount,
-               [&] { s.part03->updateParticles(kPart03Time, out); });
+    timeFrames(state, Part03::kStrandCount, [&] { s.part03->updateParticles(kPart03Time, out); });
 }
 BENCHMARK(BM_Part03Particles);
 

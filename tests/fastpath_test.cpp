@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -106,9 +107,10 @@ TEST_F(FastPaths, Part01PulseStaysWithinTheSineBound) {
         uint32_t t;
         int32_t pattern;
         float level1;
-    } cases[] = {{0, 0, 0.5f},       {3000, 2, 0.25f},  {40000, 6, 0.0f},
-                 {60000, 8, 0.9f},   {104000, 11, 0.3f}, {106905, 12, 0.7f},
-                 {900000, 12, 0.2f}}; // far past the show: the library takes over
+    } cases[] = {
+        {0, 0, 0.5f},       {3000, 2, 0.25f},   {40000, 6, 0.0f},  {60000, 8, 0.9f},
+        {104000, 11, 0.3f}, {106905, 12, 0.7f}, {900000, 12, 0.2f}}; // far past the show: the
+                                                                     // library takes over
     for (const auto& c : cases) {
         SCOPED_TRACE(c.t);
         demo_->sync.pattern = c.pattern;
@@ -165,8 +167,8 @@ TEST_F(FastPaths, Part02KeepsAndPacksExactlyAsThePlainLoop) {
             uint32_t t;
             float level2;
             int32_t note;
-        } cases[] = {{106906, 0.0f, 0},  {110000, 0.31f, 3}, {120000, 0.77f, 15},
-                     {131313, 0.5f, 7},  {141813, 0.99f, 2}, {3000000, 0.4f, 1},
+        } cases[] = {{106906, 0.0f, 0},     {110000, 0.31f, 3}, {120000, 0.77f, 15},
+                     {131313, 0.5f, 7},     {141813, 0.99f, 2}, {3000000, 0.4f, 1},
                      {4294967295u, 0.2f, 9}};
         for (const auto& c : cases) {
             SCOPED_TRACE(testing::Message() << "seed " << seed << " t " << c.t);
@@ -208,8 +210,9 @@ TEST_F(FastPaths, Part03MatchesTheSplinesBitForBit) {
             resting += fast[k].z == 0.0f ? 1 : 0;
         }
         // A quarter of the cycle is spent resting at the strand's end.
-        if (c.t != 0)
+        if (c.t != 0) {
             EXPECT_NEAR(resting, Part03::kStrandCount / 4, Part03::kStrandCount / 20);
+        }
     }
 }
 

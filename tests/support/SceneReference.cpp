@@ -99,7 +99,8 @@ void randomCloud(std::vector<glm::vec3>& out) {
         const int r1 = Random::rand() % 2000;
         const int r2 = Random::rand() % 2000;
         const int r3 = Random::rand() % 2000;
-        out.emplace_back(static_cast<float>(r3 / 1000.0 - 1.0), static_cast<float>(r2 / 1000.0 - 1.0),
+        out.emplace_back(static_cast<float>(r3 / 1000.0 - 1.0),
+                         static_cast<float>(r2 / 1000.0 - 1.0),
                          static_cast<float>(r1 / 1000.0 - 1.0));
     }
 }

@@ -41,9 +41,9 @@ inline void fastSinCos(float x, float& sinOut, float& cosOut) {
 
     const float sinR =
         r + r * z * (-1.6666654611e-1f + z * (8.3321608736e-3f + z * -1.9515295891e-4f));
-    const float cosR = 1.0f - 0.5f * z +
-                       z * z * (4.166664568298827e-2f +
-                                z * (-1.388731625493765e-3f + z * 2.443315711809948e-5f));
+    const float cosR =
+        1.0f - 0.5f * z +
+        z * z * (4.166664568298827e-2f + z * (-1.388731625493765e-3f + z * 2.443315711809948e-5f));
 
     // Quadrant q: sin(x) is sinR, cosR, -sinR, -cosR for q mod 4 = 0..3; cos(x) one step on.
     const bool odd = (q & 1) != 0;

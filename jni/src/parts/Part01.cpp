@@ -87,8 +87,7 @@ void Part01::updateColors(uint32_t t, uint32_t count) {
         const uint32_t n = std::min(kBlock, count - first);
         // x * T in single precision, the rest in double, the argument rounded to float.
         for (uint32_t j = 0; j < n; ++j) {
-            argument[j] =
-                static_cast<float>(rate[first + j] * time * 0.0122 + offset[first + j]);
+            argument[j] = static_cast<float>(rate[first + j] * time * 0.0122 + offset[first + j]);
         }
         int32_t outOfRange = 0;
         for (uint32_t j = 0; j < n; ++j) {

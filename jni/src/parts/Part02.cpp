@@ -209,10 +209,10 @@ uint32_t Part02::updateParticles(uint32_t t) {
             fy[j] = y;
             fz[j] = z;
             angleDegrees[j] = degrees;
-            maskAt[j] = static_cast<int32_t>(kMaskHeaderBytes + cellIndex(cz) * kMaskSide +
-                                             cellIndex(cx));
-            recheck[j] = nearWholeNumber(cx) | nearWholeNumber(cz) |
-                         (std::fabs(radians) > kFastTrigLimit);
+            maskAt[j] =
+                static_cast<int32_t>(kMaskHeaderBytes + cellIndex(cz) * kMaskSide + cellIndex(cx));
+            recheck[j] =
+                nearWholeNumber(cx) | nearWholeNumber(cz) | (std::fabs(radians) > kFastTrigLimit);
             alpha[j] = groups[first + j] == highlighted ? 2.0f : 1.0f;
         }
 

@@ -121,7 +121,8 @@ void Part03::buildStrands(bool takeSteps) {
         strand.points[2] = s1 * a;
         strand.points[3] = glm::vec3(s2 * a.x, s2 * a.y, 0.0f);
         strand.build();
-        shapes[s] = StrandShape{strand.points[0].x, strand.points[0].y, a.x, a.y, a.z, s1, s2, 0.0f};
+        shapes[s] =
+            StrandShape{strand.points[0].x, strand.points[0].y, a.x, a.y, a.z, s1, s2, 0.0f};
         if (takeSteps && s % kStepEvery == 0)
             progressStep();
     }
@@ -134,9 +135,8 @@ void Part03::buildStrands(bool takeSteps) {
         const int next = std::min(segment + 1, 3);
         const glm::vec3& p = colorRamp.points[std::min(segment, 3)];
         const glm::vec3& q = colorRamp.points[next];
-        const glm::vec3 controls[4] = {
-            p, segment < 3 ? p + colorRamp.tangents[segment] : q,
-            segment < 3 ? q - colorRamp.tangents[next] : q, q};
+        const glm::vec3 controls[4] = {p, segment < 3 ? p + colorRamp.tangents[segment] : q,
+                                       segment < 3 ? q - colorRamp.tangents[next] : q, q};
         for (int c = 0; c < 4; ++c) {
             rampControls[segment][c][0] = controls[c].x;
             rampControls[segment][c][1] = controls[c].y;
@@ -196,8 +196,8 @@ void Part03::updateParticles(uint32_t t, Particle* out) const {
         // Where each particle is along its strand, the segment and the four Bezier weights,
         // with the same single- and double-precision steps as Spline::evaluate's caller.
         for (uint32_t j = 0; j < count; ++j) {
-            const float before = static_cast<float>(
-                (phaseSpeed[first + j] + levelSpeed) * rate + phaseStart[first + j]);
+            const float before = static_cast<float>((phaseSpeed[first + j] + levelSpeed) * rate +
+                                                    phaseStart[first + j]);
             const float u = before * 0.25f;
             // u is not negative; from 2^23 on it has no fraction (and would not fit an int).
             const float whole = u < 8388608.0f ? u : 0.0f;
