@@ -23,8 +23,12 @@ void setUp() {
     }
     done = true;
     setMessageBoxHook(ignoreBox);
-    char pattern[] = "/tmp/lumenfall-fuzz-XXXXXX";
-    const char* dir = mkdtemp(pattern);
+    // Crashes and timeouts end the process without atexit handlers: scripts/fuzz.sh points
+    // LUMENFALL_FUZZ_SCRATCH at a folder of its own and empties it after each run.
+    const char* base = std::getenv("LUMENFALL_FUZZ_SCRATCH");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                          "/lumenfall-fuzz-XXXXXX";
+    const char* dir = mkdtemp(pattern.data());
     if (dir == nullptr || chdir(dir) != 0) {
         std::perror("fuzz scratch folder");
         std::abort();

@@ -46,7 +46,8 @@ for target in "${targets[@]}"; do
     mkdir -p "$build/corpus/$target"
     log=$build/logs/$target.log
     echo "fuzz_$target: ${seconds}s"
-    if LUMENFALL_FUZZ_ASSETS=$assets nice -n 10 "$build/fuzz_$target" \
+    mkdir -p "$build/scratch"
+    if LUMENFALL_FUZZ_ASSETS=$assets LUMENFALL_FUZZ_SCRATCH=$build/scratch nice -n 10 "$build/fuzz_$target" \
         -max_total_time="$seconds" -max_len="$(max_len "$target")" -rss_limit_mb=2048 \
         -timeout=10 -print_final_stats=1 -artifact_prefix="$build/findings/$target-" \
         "$build/corpus/$target" "$build/seeds/$target" >"$log" 2>&1; then
@@ -57,6 +58,7 @@ for target in "${targets[@]}"; do
         grep -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error)' "$log" | head -5 | sed "s/^/  /"
         failed+=("$target")
     fi
+    rm -rf "$build/scratch"
 done
 
 if [ "${#failed[@]}" -ne 0 ]; then

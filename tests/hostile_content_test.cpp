@@ -160,6 +160,8 @@ TEST_F(HostileContent, ImagesClaimingAbsurdSizesAreRefused) {
         // 174 MB of RLE pixels from a 19-byte file: found by fuzzing.
         {"RLE TGA 10272 x 4239, 32-bit, one packet",
          tgaHeader(10, 10272, 4239, 32) + std::string("\x8f\x10\x20\x30\x40", 5)},
+        {"RLE TGA 3812 x 43121, 24-bit, one packet",
+         tgaHeader(10, 3812, 43121, 24) + std::string("\x71\xa8\x18\x20", 4)},
         {"RLE TGA 8192 x 8192, 24-bit, one packet",
          tgaHeader(10, 8192, 8192, 24) + std::string("\xff\x01\x02\x03", 4)},
         {"PNG 20000 x 20000 RGBA with an empty IDAT", pngClaiming(20000, 20000)},
@@ -176,8 +178,8 @@ TEST_F(HostileContent, ImagesClaimingAbsurdSizesAreRefused) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_FALSE(ok) << "decoded to " << image.width << " x " << image.height;
         EXPECT_EQ(image.pixels, nullptr);
-        ASSERT_EQ(errorList().size(), 1u);
-        EXPECT_FALSE(errorList()[0].empty());
+        EXPECT_EQ(errorList().size(), 1u);
+        EXPECT_FALSE(errorList().empty() || errorList()[0].empty()) << "no message";
         EXPECT_LT(seconds, 1.0) << "the decoder worked on what the header claimed";
     }
 }

@@ -95,6 +95,20 @@ class Run:
               "no GL window appeared (exit code %s)" % self.proc.poll())
         return windows[0]
 
+    def wait_gl_window_stopped(self, timeout=WINDOW_TIMEOUT):
+        """Lets the program run in short slices until its GL window exists, and returns the
+        window with the program stopped, so that nothing of its loading has been missed."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            check(not self.exited(), "no GL window appeared (exit code %s)" % self.proc.poll())
+            os.kill(self.proc.pid, signal.SIGSTOP)
+            windows = self.gl_window()
+            if windows:
+                return windows[0]
+            os.kill(self.proc.pid, signal.SIGCONT)
+            time.sleep(0.002)
+        raise Failure("no GL window appeared within %d s" % timeout)
+
     def wait_box(self, timeout=LOAD_TIMEOUT):
         """Waits for the next message box; returns (window, caption) without dismissing it."""
         def fresh():
@@ -152,7 +166,7 @@ class Run:
             if lit[0] and not lit[-1] and lit.index(False) >= least:
                 return lit.index(False)
             os.kill(self.proc.pid, signal.SIGCONT)
-            time.sleep(0.005)
+            time.sleep(0.002)
         raise Failure("never caught the loading bar part-drawn")
 
     def thaw(self):
@@ -291,7 +305,7 @@ def case_windowed_is_centred_close_box_while_loading(c):
     run = c.start()
     dialog = run.wait_dialog()
     c.x.keys(dialog, "Tab", "Tab", "space", "Return")
-    window = run.wait_gl_window()
+    window = run.wait_gl_window_stopped()
     run.freeze_while_loading(least=SCREEN[0] // 4)
     c.x.screenshot(os.path.join(c.artifacts, "loading-%s.png" % c.flavour))
     x, y, width, height = c.x.geometry(window)
@@ -313,7 +327,7 @@ def case_enter_from_mode_list_escape_while_loading(c):
     run = c.start()
     dialog = run.wait_dialog()
     c.x.keys(dialog, "Tab", "Return")
-    window = run.wait_gl_window()
+    window = run.wait_gl_window_stopped()
     check(c.x.geometry(window) == (0, 0) + SCREEN, "not a full-screen window")
     run.freeze_while_loading()
     c.x.keys_under_pointer(window, "Escape")

@@ -6,12 +6,13 @@
 
 #include <cstdint>
 
-// A function marked with this is compiled twice on x86-64, for the baseline and for AVX2, and
-// the loader picks the one the processor can run. Both give the same numbers: the operations
-// are the same IEEE ones, only more of them at once (and nothing is fused into multiply-adds).
+// A function marked with this is compiled three times on x86-64, for the baseline, AVX2 and
+// AVX-512, and the loader picks the widest the processor can run. All give the same numbers:
+// the operations are the same IEEE ones, only more of them at once (and nothing is fused into
+// multiply-adds).
 #if defined(__x86_64__) && defined(__has_attribute)
 #if __has_attribute(target_clones)
-#define LUMENFALL_WIDE_VECTORS __attribute__((target_clones("avx2", "default")))
+#define LUMENFALL_WIDE_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
 #endif
 #ifndef LUMENFALL_WIDE_VECTORS

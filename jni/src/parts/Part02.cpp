@@ -29,14 +29,10 @@ constexpr Shot kShots[4] = {
 };
 constexpr int32_t kFirstShotPattern = 13;
 
-// trunc(cell), or 255 when that is not in 0..255.
-inline uint32_t cellIndex(float cell) {
-    return cell > -1.0f && cell < 256.0f ? static_cast<uint32_t>(static_cast<int32_t>(cell)) : 255u;
-}
-
 // trunc((v + 1) * 128), or 255 when that is not in 0..255.
 inline uint32_t gridCell(float v) {
-    return cellIndex((v + 1.0f) * 128.0f);
+    const float cell = (v + 1.0f) * 128.0f;
+    return cell > -1.0f && cell < 256.0f ? static_cast<uint32_t>(static_cast<int32_t>(cell)) : 255u;
 }
 
 // Particles are moved a block at a time into plain arrays, then looked up and packed.
@@ -51,9 +47,17 @@ constexpr float kCellMargin = 1.0f / 1024.0f;
 static_assert(128.0f * (2.0f * kFastTrigMaxError + 4.0f / 16777216.0f) < kCellMargin / 4.0f,
               "the margin must cover the fast rotation's error with room to spare");
 
-inline bool nearWholeNumber(float cell) {
-    // |cell| stays below 2^31: rotated points lie within sqrt(2) of the origin.
-    const float fraction = std::fabs(cell - static_cast<float>(static_cast<int32_t>(cell)));
+// For a cell coordinate from a point within sqrt(2) of the origin (|cell| < 310, so the
+// truncation is defined): the grid cell as gridCell decides it, and whether the coordinate
+// lies within the margin of a whole number. In range, trunc(cell) is the cell; below 0 (cell
+// at or under -1) the unsigned value is huge and at 256 or more it is too big, so both clamp
+// to 255, and cells in (-1, 0) truncate to 0 as the range test allows.
+inline uint32_t clampedCell(int32_t truncated) {
+    const uint32_t cell = static_cast<uint32_t>(truncated);
+    return cell < 255u ? cell : 255u;
+}
+inline int32_t nearWholeNumber(float cell, int32_t truncated) {
+    const float fraction = std::fabs(cell - static_cast<float>(truncated));
     return (fraction < kCellMargin) | (fraction > 1.0f - kCellMargin);
 }
 
@@ -174,15 +178,18 @@ uint32_t Part02::updateParticles(uint32_t t) {
     // The drift keeps |c| below 2^31 for every 32-bit time, so wrapSmall is exact.
     const double swirl = swirlBase + level * 45.0f;
     const double levelWide = level;
+    // |y| < 1, so every angle this frame lies within |swirl| + 90 * 0.629 * |level| degrees
+    // (plus rounding). When that may leave the fast sine's range, or is not a number, every
+    // particle takes the library's rotation.
+    const double widestDegrees = std::fabs(swirl) + 60.0 * std::fabs(levelWide) + 1.0;
+    const int32_t allExact = widestDegrees * kDegToRad < kFastTrigLimit * 0.5 ? 0 : 1;
 
     Particle* particles = particleSet.particles.data();
+    const size_t slots = particleSet.particles.size();
     const float* mask = densityMask.get();
     const int32_t* groups = particleGroups.get();
-    // Dropped particles are written here, so no slot past the kept ones is touched.
-    Particle spill{};
-    alignas(16) float fx[kBlock], fy[kBlock], fz[kBlock];
-    alignas(16) float angleDegrees[kBlock], alpha[kBlock];
-    alignas(16) int32_t maskAt[kBlock], recheck[kBlock];
+    alignas(32) float fx[kBlock], fy[kBlock], fz[kBlock], density[kBlock], alpha[kBlock];
+    alignas(32) int32_t maskAt[kBlock], recheck[kBlock];
     uint32_t n = 0;
     for (uint32_t first = 0; first < particleCount; first += kBlock) {
         const uint32_t count = std::min(kBlock, particleCount - first);
@@ -193,49 +200,69 @@ uint32_t Part02::updateParticles(uint32_t t) {
         const float* dy = headingY.data() + first;
         const float* dz = headingZ.data() + first;
 
-        // Move, wrap and swirl, with the fast sine and cosine.
+        // Move, wrap and swirl with the fast sine and cosine; find the mask pixel.
+        int32_t anyRecheck = allExact;
         for (uint32_t j = 0; j < count; ++j) {
             const float x = wrapSmall(px[j] + drift * dx[j]);
             const float y = wrapSmall(py[j] + drift * dy[j]);
             const float z = wrapSmall(pz[j] + drift * dz[j]);
             const double angle = swirl - static_cast<double>(y * 90.0f) * 0.629 * levelWide;
-            const float degrees = static_cast<float>(angle);
-            const float radians = degrees * kDegToRad;
+            const float radians = static_cast<float>(angle) * kDegToRad;
             float sinB, cosB;
             fastSinCos(radians, sinB, cosB);
             const float cx = (x * cosB + z * sinB + 1.0f) * 128.0f;
             const float cz = (z * cosB - x * sinB + 1.0f) * 128.0f;
+            const int32_t column = static_cast<int32_t>(cx);
+            const int32_t row = static_cast<int32_t>(cz);
             fx[j] = x;
             fy[j] = y;
             fz[j] = z;
-            angleDegrees[j] = degrees;
-            maskAt[j] =
-                static_cast<int32_t>(kMaskHeaderBytes + cellIndex(cz) * kMaskSide + cellIndex(cx));
-            recheck[j] =
-                nearWholeNumber(cx) | nearWholeNumber(cz) | (std::fabs(radians) > kFastTrigLimit);
+            maskAt[j] = static_cast<int32_t>(kMaskHeaderBytes + clampedCell(row) * kMaskSide +
+                                             clampedCell(column));
+            const int32_t near = nearWholeNumber(cx, column) | nearWholeNumber(cz, row);
+            recheck[j] = near;
+            anyRecheck |= near;
             alpha[j] = groups[first + j] == highlighted ? 2.0f : 1.0f;
         }
 
-        // Look up the mask and pack the kept particles at the front.
-        for (uint32_t j = 0; j < count; ++j) {
-            uint32_t index = static_cast<uint32_t>(maskAt[j]);
-            if (recheck[j]) {
+        // The few near a cell edge: the library's rotation decides.
+        if (anyRecheck) {
+            for (uint32_t j = 0; j < count; ++j) {
+                if (!(recheck[j] | allExact))
+                    continue;
+                const double angle = swirl - static_cast<double>(fy[j] * 90.0f) * 0.629 * levelWide;
                 const glm::vec3 r =
-                    rotateVector(glm::vec3(fx[j], 0.0f, fz[j]), 0.0f, angleDegrees[j]);
-                index = maskIndex(r.x, r.z);
+                    rotateVector(glm::vec3(fx[j], 0.0f, fz[j]), 0.0f, static_cast<float>(angle));
+                maskAt[j] = static_cast<int32_t>(maskIndex(r.x, r.z));
             }
-            const float m = mask[index];
-            const uint32_t kept = m > 0.0f ? 1u : 0u;
-            // Chosen by index, not by a branch: whether a particle is kept is close to random.
-            Particle* const targets[2] = {&spill, particles + n};
-            Particle& slot = *targets[kept];
+        }
+
+        // Look up the densities and count the kept ones.
+        uint32_t kept = 0;
+        for (uint32_t j = 0; j < count; ++j)
+            density[j] = mask[maskAt[j]];
+        for (uint32_t j = 0; j < count; ++j)
+            kept += density[j] > 0.0f ? 1u : 0u;
+
+        // Pack: every particle is written to slot n, and n moves on only past kept ones, so
+        // no branch depends on the mask. Dropped particles after the last kept one leave
+        // their values in the slot just past the block's kept ones; that slot is put back.
+        const uint32_t end = n + kept;
+        const bool spills = end < slots;
+        Particle saved{};
+        if (spills)
+            saved = particles[end];
+        for (uint32_t j = 0; j < count; ++j) {
+            Particle& slot = particles[n];
             slot.x = fx[j];
             slot.y = fy[j];
             slot.z = fz[j];
-            slot.b = m;
+            slot.b = density[j];
             slot.a = alpha[j];
-            n += kept;
+            n += density[j] > 0.0f ? 1u : 0u;
         }
+        if (spills)
+            particles[end] = saved;
     }
     return n;
 }

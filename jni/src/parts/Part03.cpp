@@ -21,14 +21,28 @@ constexpr float kMaxFlatLength = 0.8f;
 // Phases and Bezier weights are computed a block at a time into plain arrays.
 constexpr uint32_t kBlock = 256;
 
-// Four floats handled as one: x, y, z and a lane that is carried along unused.
+// Four floats handled as one, for writing the results out as records.
 typedef float Vec4 __attribute__((vector_size(16)));
-typedef int32_t Vec4Mask __attribute__((vector_size(16)));
+typedef int32_t Vec4Index __attribute__((vector_size(16)));
 
 inline Vec4 load(const float* p) {
     Vec4 v;
     std::memcpy(&v, p, sizeof v);
     return v;
+}
+inline void store(float* p, Vec4 v) {
+    std::memcpy(p, &v, sizeof v);
+}
+// Rows a, b, c, d become four records (a[k], b[k], c[k], d[k]).
+inline void transpose(Vec4 a, Vec4 b, Vec4 c, Vec4 d, Vec4 records[4]) {
+    const Vec4 ab01 = __builtin_shuffle(a, b, Vec4Index{0, 4, 1, 5});
+    const Vec4 ab23 = __builtin_shuffle(a, b, Vec4Index{2, 6, 3, 7});
+    const Vec4 cd01 = __builtin_shuffle(c, d, Vec4Index{0, 4, 1, 5});
+    const Vec4 cd23 = __builtin_shuffle(c, d, Vec4Index{2, 6, 3, 7});
+    records[0] = __builtin_shuffle(ab01, cd01, Vec4Index{0, 1, 4, 5});
+    records[1] = __builtin_shuffle(ab01, cd01, Vec4Index{2, 3, 6, 7});
+    records[2] = __builtin_shuffle(ab23, cd23, Vec4Index{0, 1, 4, 5});
+    records[3] = __builtin_shuffle(ab23, cd23, Vec4Index{2, 3, 6, 7});
 }
 
 } // namespace
@@ -90,7 +104,10 @@ void Part03::buildStrands(bool takeSteps) {
     const std::vector<glm::vec3>& directions = demo->randomDirections;
     const size_t pointCount = points.size();
     const size_t directionCount = directions.size();
-    shapes.assign(kStrandCount, StrandShape{});
+    for (std::vector<float>* field : {&strandTopX, &strandTopY, &strandHeadingX, &strandHeadingY,
+                                      &strandHeadingZ, &strandBend, &strandReach}) {
+        field->assign(kStrandCount, 0.0f);
+    }
     phaseSpeed.assign(kStrandCount, 0.0f);
     phaseStart.assign(kStrandCount, 0.0f);
     for (uint32_t k = 0; k < kStrandCount && k < pointCount; ++k) {
@@ -121,8 +138,13 @@ void Part03::buildStrands(bool takeSteps) {
         strand.points[2] = s1 * a;
         strand.points[3] = glm::vec3(s2 * a.x, s2 * a.y, 0.0f);
         strand.build();
-        shapes[s] =
-            StrandShape{strand.points[0].x, strand.points[0].y, a.x, a.y, a.z, s1, s2, 0.0f};
+        strandTopX[s] = strand.points[0].x;
+        strandTopY[s] = strand.points[0].y;
+        strandHeadingX[s] = a.x;
+        strandHeadingY[s] = a.y;
+        strandHeadingZ[s] = a.z;
+        strandBend[s] = s1;
+        strandReach[s] = s2;
         if (takeSteps && s % kStepEvery == 0)
             progressStep();
     }
@@ -178,26 +200,43 @@ void Part03::chooseShot(int32_t pattern, uint32_t t) {
 
 LUMENFALL_WIDE_VECTORS
 void Part03::updateParticles(uint32_t t, Particle* out) const {
-    if (shapes.size() < kStrandCount || phaseSpeed.size() < kStrandCount)
+    if (strandTopX.size() < kStrandCount || phaseSpeed.size() < kStrandCount)
         return;
     const float time = static_cast<float>(t);
     const float level = demo->sync.trackLevels[2];
     const float weight = (level * 1.0150001f + 1.0f) * 0.0056f;
     const double rate = time / 2130.435;
     const double levelSpeed = 0.003 * level;
-    const Vec4 colorScale = {0.52f, 0.75f, 1.1f, 0.0f};
 
-    alignas(16) float along[kBlock];
-    alignas(16) int32_t segmentOf[kBlock];
-    alignas(16) float w0[kBlock], w1[kBlock], w2[kBlock], w3[kBlock];
+    // The ramp's controls per segment and channel, and its two end colours.
+    float ramp[3][4][3];
+    for (int segment = 0; segment < 3; ++segment)
+        for (int k = 0; k < 4; ++k)
+            for (int channel = 0; channel < 3; ++channel)
+                ramp[segment][k][channel] = rampControls[segment][k][channel];
+    const float rampStart[3] = {rampControls[0][0][0], rampControls[0][0][1],
+                                rampControls[0][0][2]};
+    const float rampEnd[3] = {rampControls[3][3][0], rampControls[3][3][1], rampControls[3][3][2]};
+
+    alignas(32) float outX[kBlock], outY[kBlock], outZ[kBlock];
+    alignas(32) float outR[kBlock], outG[kBlock], outB[kBlock];
     for (uint32_t first = 0; first < kStrandCount; first += kBlock) {
         const uint32_t count = std::min(kBlock, kStrandCount - first);
+        const float* speed = phaseSpeed.data() + first;
+        const float* start = phaseStart.data() + first;
+        const float* topX = strandTopX.data() + first;
+        const float* topY = strandTopY.data() + first;
+        const float* headX = strandHeadingX.data() + first;
+        const float* headY = strandHeadingY.data() + first;
+        const float* headZ = strandHeadingZ.data() + first;
+        const float* bend = strandBend.data() + first;
+        const float* reach = strandReach.data() + first;
 
-        // Where each particle is along its strand, the segment and the four Bezier weights,
-        // with the same single- and double-precision steps as Spline::evaluate's caller.
+        // One particle per lane: its place along the strand, the segment's Bezier weights, and
+        // the strand and the ramp evaluated there with Spline::evaluate's operations in its
+        // order (the tangents are recomputed from the control points as Spline::build does).
         for (uint32_t j = 0; j < count; ++j) {
-            const float before = static_cast<float>((phaseSpeed[first + j] + levelSpeed) * rate +
-                                                    phaseStart[first + j]);
+            const float before = static_cast<float>((speed[j] + levelSpeed) * rate + start[j]);
             const float u = before * 0.25f;
             // u is not negative; from 2^23 on it has no fraction (and would not fit an int).
             const float whole = u < 8388608.0f ? u : 0.0f;
@@ -206,52 +245,74 @@ void Part03::updateParticles(uint32_t t, Particle* out) const {
             const int32_t segment = static_cast<int32_t>(s);
             const float v = s - static_cast<float>(segment);
             const float c = 1.0f - v;
-            along[j] = s;
-            segmentOf[j] = segment;
-            w0[j] = c * c * c;
-            w1[j] = 3.0f * v * c * c;
-            w2[j] = 3.0f * v * v * c;
-            w3[j] = v * v * v;
+            const float w0 = c * c * c;
+            const float w1 = 3.0f * v * c * c;
+            const float w2 = 3.0f * v * v * c;
+            const float w3 = v * v * v;
+            const bool first0 = segment == 0;
+            const bool first1 = segment == 1;
+            const bool atStart = !(s > 0.0f);
+            const bool atEnd = s >= 3.0f;
+
+            // Control points 0..3 of the strand; segment i runs from point i to point i+1
+            // and reads its neighbours i-1 and i+2, clamped to the ends.
+            auto cubic = [&](float p0, float p1, float p2, float p3) {
+                const float previous = first0 | first1 ? p0 : p1;
+                const float from = first0 ? p0 : (first1 ? p1 : p2);
+                const float to = first0 ? p1 : (first1 ? p2 : p3);
+                const float next = first0 ? p2 : p3;
+                const float outward = from + (to - previous) / 6.0f;
+                const float inward = to - (next - from) / 6.0f;
+                const float value = from * w0 + outward * w1 + inward * w2 + to * w3;
+                return atStart ? p0 : (atEnd ? p3 : value);
+            };
+            const float ax = headX[j], ay = headY[j], az = headZ[j];
+            outX[j] = cubic(topX[j], ax, bend[j] * ax, reach[j] * ax);
+            outY[j] = cubic(topY[j], ay, bend[j] * ay, reach[j] * ay);
+            outZ[j] = cubic(kStrandTopZ, az, bend[j] * az, 0.0f);
+
+            // The ramp's segment controls are fixed: pick them, then the same cubic.
+            float color[3];
+            for (int channel = 0; channel < 3; ++channel) {
+                float controls[4];
+                for (int k = 0; k < 4; ++k) {
+                    controls[k] = first0 ? ramp[0][k][channel]
+                                         : (first1 ? ramp[1][k][channel] : ramp[2][k][channel]);
+                }
+                const float value =
+                    controls[0] * w0 + controls[1] * w1 + controls[2] * w2 + controls[3] * w3;
+                color[channel] = atStart ? rampStart[channel] : (atEnd ? rampEnd[channel] : value);
+            }
+            outR[j] = 0.52f * color[0];
+            outG[j] = 0.75f * color[1];
+            outB[j] = 1.1f * color[2];
         }
 
-        // The cubic of each strand's segment, four coordinates at a time.
-        for (uint32_t j = 0; j < count; ++j) {
-            const StrandShape& shape = shapes[first + j];
-            const Vec4 heading = {shape.headingX, shape.headingY, shape.headingZ, 0.0f};
-            const Vec4 top = {shape.topX, shape.topY, kStrandTopZ, 0.0f};
-            const Vec4 bottom = {shape.headingX * shape.s2, shape.headingY * shape.s2, 0.0f, 0.0f};
-            // Control points with the ends repeated, so segment i reads entries i .. i+3 as
-            // (point i-1, point i, point i+1, point i+2) clamped to the curve.
-            const Vec4 points[7] = {top, top, heading, heading * shape.s1, bottom, bottom, bottom};
-            const int32_t segment = segmentOf[j];
-            const Vec4 before = points[segment];
-            const Vec4 p = points[segment + 1];
-            const Vec4 q = points[segment + 2];
-            const Vec4 after = points[segment + 3];
-            const Vec4 outward = p + (q - before) / 6.0f;
-            const Vec4 inward = q - (after - p) / 6.0f;
-            Vec4 position = p * w0[j] + outward * w1[j] + inward * w2[j] + q * w3[j];
-
-            const float(*ramp)[4] = rampControls[segment];
-            Vec4 color = load(ramp[0]) * w0[j] + load(ramp[1]) * w1[j] + load(ramp[2]) * w2[j] +
-                         load(ramp[3]) * w3[j];
-
-            // The ends are the control points themselves, not a cubic's value there.
-            const float s = along[j];
-            const Vec4Mask atStart = Vec4Mask{} - (s > 0.0f ? 0 : 1);
-            const Vec4Mask atEnd = Vec4Mask{} - (s >= 3.0f ? 1 : 0);
-            position = atStart ? top : (atEnd ? bottom : position);
-            color = atStart ? load(rampControls[0][0]) : (atEnd ? load(rampControls[3][3]) : color);
-            color *= colorScale;
-
-            Particle& particle = out[first + j];
-            particle.x = position[0];
-            particle.y = position[1];
-            particle.z = position[2];
+        // Into the shared particles, four at a time: the arrays are turned into records with
+        // four-by-four transposes; colour a is left as it is.
+        Particle* particles = out + first;
+        const Vec4 weights = {weight, weight, weight, weight};
+        uint32_t j = 0;
+        for (; j + 4 <= count; j += 4) {
+            Vec4 position[4], color[4];
+            transpose(load(outX + j), load(outY + j), load(outZ + j), weights, position);
+            transpose(load(outR + j), load(outG + j), load(outB + j), weights, color);
+            for (uint32_t k = 0; k < 4; ++k) {
+                Particle& particle = particles[j + k];
+                const Vec4 kept = load(&particle.r);
+                store(&particle.x, position[k]);
+                store(&particle.r, __builtin_shuffle(color[k], kept, Vec4Index{0, 1, 2, 7}));
+            }
+        }
+        for (; j < count; ++j) {
+            Particle& particle = particles[j];
+            particle.x = outX[j];
+            particle.y = outY[j];
+            particle.z = outZ[j];
             particle.w = weight;
-            particle.r = color[0];
-            particle.g = color[1];
-            particle.b = color[2];
+            particle.r = outR[j];
+            particle.g = outG[j];
+            particle.b = outB[j];
         }
     }
 }

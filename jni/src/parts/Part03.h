@@ -10,15 +10,6 @@
 #include "parts/Part.h"
 #include "parts/Spline.h"
 
-// What a strand's four control points are made from: point 0 is (top, 3), point 1 the
-// heading a, point 2 a * s1 and point 3 (a.x * s2, a.y * s2, 0). 32 bytes per strand.
-struct StrandShape {
-    float topX, topY;
-    float headingX, headingY, headingZ;
-    float s1, s2;
-    float unused;
-};
-
 class Part03 final : public Part {
 public:
     explicit Part03(Demo* owner) : Part(owner, "Part 03") {}
@@ -36,7 +27,7 @@ public:
     // Sets the camera adjustments for patterns 17..20 at time t; other patterns keep them.
     void chooseShot(int32_t pattern, uint32_t t);
     // Writes the moving particles for time t into `out` (40000 entries): the strands and the
-    // colour ramp evaluated as Spline::evaluate does, bit for bit, from the compact shapes.
+    // colour ramp evaluated as Spline::evaluate does, bit for bit, from the strand fields.
     void updateParticles(uint32_t t, Particle* out) const;
 
     Camera camera;
@@ -44,10 +35,13 @@ public:
     std::vector<Spline> strands;
     Spline colorRamp;
     GLint psizeLocation = -1;
-    // Built with the strands: their compact shapes, the two per-particle phase terms
-    // |p.y| + 1 and 4 |p.x|, and the ramp's Bezier controls per segment (segment 3 holds
-    // the end colour four times).
-    std::vector<StrandShape> shapes;
+    // Built with the strands, one entry per strand: what its control points are made of
+    // (point 0 is (top, 3), point 1 the heading a, point 2 bend * a and point 3
+    // (reach * a.x, reach * a.y, 0)), the two phase terms |p.y| + 1 and 4 |p.x|, and the
+    // ramp's Bezier controls per segment (segment 3 holds the end colour four times).
+    std::vector<float> strandTopX, strandTopY;
+    std::vector<float> strandHeadingX, strandHeadingY, strandHeadingZ;
+    std::vector<float> strandBend, strandReach;
     std::vector<float> phaseSpeed;
     std::vector<float> phaseStart;
     alignas(16) float rampControls[4][4][4] = {};
