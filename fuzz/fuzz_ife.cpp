@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-
-#include <dlfcn.h>
 #include <limits>
 #include <string>
+
+#include <dlfcn.h>
 
 #include "FuzzSupport.h"
 #include "ife/Ife.h"

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -281,6 +283,26 @@ TEST_F(FailurePaths, FileMissingFromTheArchiveShowsTheLoaderBoxFirst) {
         EXPECT_EQ(outcome.boxes.front(),
                   "Loader::Get|assets/" + std::string(c.name) + " not found in demo.dat!\n");
         EXPECT_EQ(outcome.boxes.size(), outcome.errors.size() + 1);
+    }
+}
+
+// With no display GLFW cannot start: both programs end at once, silently, with exit code 0.
+TEST(EntryPoint, GlfwInitFailureEndsSilentlyWithZero) {
+    for (const char* program : {"lumenfall-gl", "lumenfall-gles"}) {
+        SCOPED_TRACE(program);
+        const std::string path = std::string(LUMENFALL_BINARY_DIR) + "/" + program;
+        if (!fs::exists(path)) {
+            GTEST_SKIP() << "no " << path;
+        }
+        TempDir dir;
+        const std::string command = "cd '" + dir.path() +
+                                    "' && env -u DISPLAY -u WAYLAND_DISPLAY timeout -s KILL 60 '" +
+                                    path + "' >out.txt 2>err.txt";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(readText(dir.file("out.txt")), "");
+        EXPECT_EQ(readText(dir.file("err.txt")), "");
     }
 }
 

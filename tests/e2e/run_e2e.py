@@ -420,6 +420,12 @@ def case_missing_music(c):
     expect_load_failure(c, "music.ogg")
 
 
+def case_missing_overlay_fails_the_build(c):
+    """No "racs.ife": the show's build fails after its own message; the joined list is shown
+    and the program exits 1."""
+    expect_load_failure(c, "racs.ife")
+
+
 CASES = [
     case_enter_plays_archive_to_end,
     case_windowed_is_centred_close_box_while_loading,
@@ -430,6 +436,7 @@ CASES = [
     case_extra_sprite_counts_then_escape_in_playback,
     case_missing_progress_bar_shader,
     case_missing_music,
+    case_missing_overlay_fails_the_build,
 ]
 
 

@@ -97,7 +97,12 @@ void archiveBox(const char* format, const std::string& entry, const char* captio
 class CurrentFile {
 public:
     CurrentFile(unzFile handle, const std::string& entry) : handle_(handle) {
-        opened_ = unzOpenCurrentFile(handle_) == UNZ_OK;
+        // Only stored and deflated entries can be read; minizip would hand others back raw.
+        unz_file_info info{};
+        const bool readable =
+            unzGetCurrentFileInfo(handle_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
+            info.compression_method == 0 || info.compression_method == Z_DEFLATED;
+        opened_ = readable && unzOpenCurrentFile(handle_) == UNZ_OK;
         if (!opened_) {
             archiveBox("%s unzOpenCurrentFile in %s!\n", entry, "Loader::Get::CurrentFile::CurrentFile");
         }

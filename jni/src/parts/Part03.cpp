@@ -33,16 +33,25 @@ inline Vec4 load(const float* p) {
 inline void store(float* p, Vec4 v) {
     std::memcpy(p, &v, sizeof v);
 }
+// Lanes I0..I3 of the eight lanes of a and b (GCC and clang spell this differently).
+template <int I0, int I1, int I2, int I3>
+inline Vec4 shuffle(Vec4 a, Vec4 b) {
+#if defined(__clang__)
+    return __builtin_shufflevector(a, b, I0, I1, I2, I3);
+#else
+    return __builtin_shuffle(a, b, Vec4Index{I0, I1, I2, I3});
+#endif
+}
 // Rows a, b, c, d become four records (a[k], b[k], c[k], d[k]).
 inline void transpose(Vec4 a, Vec4 b, Vec4 c, Vec4 d, Vec4 records[4]) {
-    const Vec4 ab01 = __builtin_shuffle(a, b, Vec4Index{0, 4, 1, 5});
-    const Vec4 ab23 = __builtin_shuffle(a, b, Vec4Index{2, 6, 3, 7});
-    const Vec4 cd01 = __builtin_shuffle(c, d, Vec4Index{0, 4, 1, 5});
-    const Vec4 cd23 = __builtin_shuffle(c, d, Vec4Index{2, 6, 3, 7});
-    records[0] = __builtin_shuffle(ab01, cd01, Vec4Index{0, 1, 4, 5});
-    records[1] = __builtin_shuffle(ab01, cd01, Vec4Index{2, 3, 6, 7});
-    records[2] = __builtin_shuffle(ab23, cd23, Vec4Index{0, 1, 4, 5});
-    records[3] = __builtin_shuffle(ab23, cd23, Vec4Index{2, 3, 6, 7});
+    const Vec4 ab01 = shuffle<0, 4, 1, 5>(a, b);
+    const Vec4 ab23 = shuffle<2, 6, 3, 7>(a, b);
+    const Vec4 cd01 = shuffle<0, 4, 1, 5>(c, d);
+    const Vec4 cd23 = shuffle<2, 6, 3, 7>(c, d);
+    records[0] = shuffle<0, 1, 4, 5>(ab01, cd01);
+    records[1] = shuffle<2, 3, 6, 7>(ab01, cd01);
+    records[2] = shuffle<0, 1, 4, 5>(ab23, cd23);
+    records[3] = shuffle<2, 3, 6, 7>(ab23, cd23);
 }
 
 } // namespace
@@ -257,7 +266,7 @@ void Part03::updateParticles(uint32_t t, Particle* out) const {
             // Control points 0..3 of the strand; segment i runs from point i to point i+1
             // and reads its neighbours i-1 and i+2, clamped to the ends.
             auto cubic = [&](float p0, float p1, float p2, float p3) {
-                const float previous = first0 | first1 ? p0 : p1;
+                const float previous = (first0 | first1) ? p0 : p1;
                 const float from = first0 ? p0 : (first1 ? p1 : p2);
                 const float to = first0 ? p1 : (first1 ? p2 : p3);
                 const float next = first0 ? p2 : p3;
@@ -301,7 +310,7 @@ void Part03::updateParticles(uint32_t t, Particle* out) const {
                 Particle& particle = particles[j + k];
                 const Vec4 kept = load(&particle.r);
                 store(&particle.x, position[k]);
-                store(&particle.r, __builtin_shuffle(color[k], kept, Vec4Index{0, 1, 2, 7}));
+                store(&particle.r, shuffle<0, 1, 2, 7>(color[k], kept));
             }
         }
         for (; j < count; ++j) {

@@ -1,6 +1,7 @@
 #include "texture/Image.h"
 
 #include <climits>
+#include <string>
 
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb/stb_image.h>
@@ -33,6 +34,12 @@ bool Image::Load(Image& image, const std::string& name) {
     return decoded;
 }
 
+namespace {
+// Far beyond anything the show draws, and small enough never to strain memory (64 MB RGBA).
+constexpr int kMaxImageSide = 8192;
+constexpr int64_t kMaxImagePixels = 16 * 1024 * 1024;
+}  // namespace
+
 bool Image::Decode(Image& image, uint32_t byteCount, const uint8_t* bytes) {
     image.release();
     // stb_image takes an int length: a larger buffer cannot be handed to it whole.
@@ -43,6 +50,14 @@ bool Image::Decode(Image& image, uint32_t byteCount, const uint8_t* bytes) {
     int width = 0;
     int height = 0;
     int channels = 0;
+    // A few header bytes can claim gigapixels; look at the size before decoding anything.
+    if (stbi_info_from_memory(bytes, static_cast<int>(byteCount), &width, &height, &channels) &&
+        (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide ||
+         static_cast<int64_t>(width) * height > kMaxImagePixels)) {
+        reportError("image size out of range: " + std::to_string(width) + " x " +
+                    std::to_string(height));
+        return false;
+    }
     image.pixels =
         stbi_load_from_memory(bytes, static_cast<int>(byteCount), &width, &height, &channels, 0);
     if (image.pixels == nullptr) {
