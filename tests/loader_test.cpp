@@ -64,7 +64,7 @@ protected:
 
 }  // namespace
 
-TEST_F(LoaderTest, FolderModeReadsFilesAndReportsOnlyWhatTheDesignReports) {
+TEST_F(LoaderTest, FolderModeReadsFilesAndReportsOnlyEmptyFiles) {
     run("mkdir -p assets/sub");
     writeFile("assets/a.txt", "hello");
     writeFile("assets/sub/b.txt", "nested");

@@ -72,7 +72,7 @@ TEST_F(MusicTest, AStreamShorterThanTheMarginEndsAtItsOwnEnd) {
     EXPECT_EQ(music.endPositionBytes(), music.lengthBytes);
 }
 
-TEST_F(MusicTest, FailuresReportTheDesignedMessages) {
+TEST_F(MusicTest, FailuresReportWhatWentWrong) {
     struct Case {
         const char* what;
         std::vector<uint8_t> file;

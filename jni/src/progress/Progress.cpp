@@ -1,5 +1,6 @@
 #include "progress/Progress.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -60,7 +61,17 @@ void progressStep() {
         // Closing the window while loading ends the program at once.
         std::exit(0);
     }
-    glfwSwapBuffers(*state.window);
+    // Presenting can cost more than the step itself (a software driver copies the whole
+    // frame to the X server), so the bar is shown at most 30 times a second. The bar only
+    // grows, so a later present shows everything drawn since; the first and the last step,
+    // which draws the bar full, are always shown.
+    const auto now = std::chrono::steady_clock::now();
+    static std::chrono::steady_clock::time_point lastPresent;
+    if (state.position == 1 || state.position > state.total ||
+        now - lastPresent >= std::chrono::milliseconds(33)) {
+        glfwSwapBuffers(*state.window);
+        lastPresent = now;
+    }
 }
 
 std::string progressCheck() {
