@@ -12,7 +12,6 @@ import subprocess
 import sys
 import tempfile
 
-PLACEHOLDER = "// To be written."
 STAGES = (("VERTEX_SHADER", ".vert"), ("FRAGMENT_SHADER", ".frag"))
 
 
@@ -24,9 +23,6 @@ def check(path, validator):
     name = os.path.basename(path)
     with open(path, "rb") as f:
         text = f.read().decode("utf-8")
-    if text.strip() == PLACEHOLDER:
-        print("note: %s is still a placeholder, skipped" % name)
-        return True
     ok = True
     with tempfile.TemporaryDirectory() as folder:
         for stage, extension in STAGES:
