@@ -10,7 +10,8 @@
 // AVX-512, and the loader picks the widest the processor can run. All give the same numbers:
 // the operations are the same IEEE ones, only more of them at once (and nothing is fused into
 // multiply-adds).
-#if defined(__x86_64__) && defined(__has_attribute)
+// A build can pin the baseline by defining LUMENFALL_WIDE_VECTORS as empty.
+#if !defined(LUMENFALL_WIDE_VECTORS) && defined(__x86_64__) && defined(__has_attribute)
 #if __has_attribute(target_clones)
 #define LUMENFALL_WIDE_VECTORS __attribute__((target_clones("avx512f", "avx2", "default")))
 #endif
