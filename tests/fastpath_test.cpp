@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/CpuDemoFixture.h"
 #include "demo/Demo.h"
 #include "loader/Loader.h"
 #include "parts/FastTrig.h"
@@ -32,26 +33,7 @@ bool sameBits(const Particle& a, const Particle& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-class FastPaths : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        demo_ = new Demo;
-        Demo::buildRandomCloud(demo_->randomPoints, false);
-        Demo::buildRandomDirections(demo_->randomDirections, false);
-        demo_->sharedParticles.particles.assign(kSharedParticles, Particle{});
-    }
-    static void TearDownTestSuite() {
-        delete demo_;
-        demo_ = nullptr;
-    }
-    void SetUp() override {
-        demo_->sync.pattern = 0;
-        demo_->sync.trackLevels.fill(0.0f);
-        demo_->sync.channelNotes.fill(0);
-    }
-    static Demo* demo_;
-};
-Demo* FastPaths::demo_ = nullptr;
+using FastPaths = testing_support::CpuDemoFixture;
 
 TEST(FastTrig, StaysWithinItsBoundOfTheLibrary) {
     // Every 4099th float up to the limit, both signs, and the neighbourhoods of the quadrant

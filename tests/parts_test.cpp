@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/CpuDemoFixture.h"
 #include "camera/Camera.h"
 #include "demo/Demo.h"
 #include "loader/Loader.h"
@@ -32,27 +33,7 @@ using testing_support::ScopedChdir;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
-// A Demo with only its random sets filled: enough for every scene's CPU side.
-class SceneCpu : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        demo_ = new Demo;
-        Demo::buildRandomCloud(demo_->randomPoints, false);
-        Demo::buildRandomDirections(demo_->randomDirections, false);
-        demo_->sharedParticles.particles.assign(kSharedParticles, Particle{});
-    }
-    static void TearDownTestSuite() {
-        delete demo_;
-        demo_ = nullptr;
-    }
-    void SetUp() override {
-        demo_->sync.pattern = 0;
-        demo_->sync.trackLevels.fill(0.0f);
-        demo_->sync.channelNotes.fill(0);
-    }
-    static Demo* demo_;
-};
-Demo* SceneCpu::demo_ = nullptr;
+using SceneCpu = testing_support::CpuDemoFixture;
 
 // ---- Part01
 
