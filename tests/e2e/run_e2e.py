@@ -35,6 +35,11 @@ class Failure(AssertionError):
     pass
 
 
+class MissedLoading(Failure):
+    """Loading ended before the bar could be caught part-drawn: a matter of timing, not of
+    the program, so the case is tried again."""
+
+
 def check(condition, message):
     if not condition:
         raise Failure(message)
@@ -167,7 +172,7 @@ class Run:
                 return lit.index(False)
             os.kill(self.proc.pid, signal.SIGCONT)
             time.sleep(0.002)
-        raise Failure("never caught the loading bar part-drawn")
+        raise MissedLoading("never caught the loading bar part-drawn")
 
     def thaw(self):
         os.kill(self.proc.pid, signal.SIGCONT)
@@ -477,7 +482,20 @@ def main():
                     c = Context(x, program, assets, artifacts, cwd)
                     started = time.monotonic()
                     try:
-                        case(c)
+                        for attempt in range(1, 4):
+                            try:
+                                case(c)
+                                break
+                            except MissedLoading:
+                                if attempt == 3:
+                                    raise
+                                print("RETRY %s: loading ended before it was caught" % name,
+                                      flush=True)
+                                if c.run:
+                                    c.run.kill()
+                                shutil.rmtree(cwd, ignore_errors=True)
+                                cwd = tempfile.mkdtemp(prefix=case.__name__[5:] + "-", dir=scratch)
+                                c = Context(x, program, assets, artifacts, cwd)
                         print("PASS %s (%.1f s)" % (name, time.monotonic() - started), flush=True)
                     except (Failure, XError, subprocess.SubprocessError, OSError) as e:
                         failures.append(name)
