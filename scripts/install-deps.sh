@@ -18,7 +18,15 @@ packages=(
     # content tools
     fonts-dejavu-core fonts-dejavu-extra
     # hardening
-    clang libclang-rt-14-dev llvm valgrind
+    clang libclang-rt-14-dev llvm valgrind ccache
+    # sound: a real sound server for the tests, and the client library the programs link
+    pulseaudio pulseaudio-utils libpulse-dev libasound2-dev
+    # reading titles in rendered frames
+    tesseract-ocr tesseract-ocr-eng
+    # installing and packaging
+    debootstrap lintian desktop-file-utils appstream man-db dpkg-dev fakeroot file
+    # the web page: compiler and a headless browser to test it in
+    emscripten chromium python3-websocket
 )
 
 sudo_cmd=()
