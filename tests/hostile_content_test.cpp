@@ -73,48 +73,58 @@ std::string pngClaiming(uint32_t width, uint32_t height) {
     return png;
 }
 
-// One zip entry as the archive claims it.
+// One zip entry as the archive claims it. A claim of 4 GB or more is written the zip64 way:
+// 0xffffffff in the 32-bit field and the real value in a zip64 extra field.
 struct ZipEntry {
     std::string name;
     uint16_t method;        // 0 stored, 8 deflated
     std::string data;       // the bytes as stored
-    uint32_t claimedSize;   // the uncompressed size the headers claim
+    uint64_t claimedSize;   // the uncompressed size the headers claim
 };
 
 std::string zipOf(const std::vector<ZipEntry>& entries) {
     std::string zip;
     std::string central;
     for (const ZipEntry& e : entries) {
+        const bool zip64 = e.claimedSize >= 0xffffffffu;
+        std::string extra;
+        if (zip64) {
+            putLe(extra, 1, 2); // the zip64 extended information
+            putLe(extra, 8, 2);
+            putLe(extra, static_cast<uint32_t>(e.claimedSize), 4);
+            putLe(extra, static_cast<uint32_t>(e.claimedSize >> 32), 4);
+        }
+        const uint32_t claimed32 = zip64 ? 0xffffffffu : static_cast<uint32_t>(e.claimedSize);
         const uint32_t offset = static_cast<uint32_t>(zip.size());
         zip += "PK\x03\x04";
-        putLe(zip, 20, 2);
+        putLe(zip, zip64 ? 45 : 20, 2);
         putLe(zip, 0, 2);
         putLe(zip, e.method, 2);
         putLe(zip, 0, 4);  // time, date
         putLe(zip, 0, 4);  // CRC: the loader does not check it
         putLe(zip, static_cast<uint32_t>(e.data.size()), 4);
-        putLe(zip, e.claimedSize, 4);
+        putLe(zip, claimed32, 4);
         putLe(zip, static_cast<uint32_t>(e.name.size()), 2);
-        putLe(zip, 0, 2);
-        zip += e.name + e.data;
+        putLe(zip, static_cast<uint32_t>(extra.size()), 2);
+        zip += e.name + extra + e.data;
 
         central += "PK\x01\x02";
-        putLe(central, 20, 2);
-        putLe(central, 20, 2);
+        putLe(central, 45, 2);
+        putLe(central, zip64 ? 45 : 20, 2);
         putLe(central, 0, 2);
         putLe(central, e.method, 2);
         putLe(central, 0, 4);
         putLe(central, 0, 4);
         putLe(central, static_cast<uint32_t>(e.data.size()), 4);
-        putLe(central, e.claimedSize, 4);
+        putLe(central, claimed32, 4);
         putLe(central, static_cast<uint32_t>(e.name.size()), 2);
-        putLe(central, 0, 2);
+        putLe(central, static_cast<uint32_t>(extra.size()), 2);
         putLe(central, 0, 2);
         putLe(central, 0, 2);
         putLe(central, 0, 2);
         putLe(central, 0, 4);
         putLe(central, offset, 4);
-        central += e.name;
+        central += e.name + extra;
     }
     const uint32_t centralOffset = static_cast<uint32_t>(zip.size());
     zip += central;
@@ -186,10 +196,16 @@ TEST_F(HostileContent, ImagesClaimingAbsurdSizesAreRefused) {
 
 // Entries whose headers lie: a 4 GB claim is refused before any allocation, a plausible but
 // false size fails on the short read, an unknown method cannot be opened. Each with its box.
+// Over 256 MB is refused however much the packed bytes could inflate to, and a zip64 size is
+// never cut to its low 32 bits (4 GB + 5 would read as the 5 bytes "small").
 TEST_F(HostileContent, ZipEntriesLyingAboutTheirSize) {
     const std::string small = storedDeflate("small");
+    // 4.2 MB of packed bytes could inflate to 4.3 GB, so only the ceiling refuses these.
+    const std::string packed = small + std::string(4200000, '\0');
     const std::string zip = zipOf({
         {"assets/huge.bin", 8, small, 0xfffffff0u},
+        {"assets/over-ceiling.bin", 8, packed, (256u << 20) + 1},
+        {"assets/zip64.bin", 8, packed, (uint64_t{1} << 32) + 5},
         {"assets/short.bin", 8, small, 5000},
         {"assets/good.bin", 8, small, 5},
         // bzip2: minizip without bzip2 support hands such an entry back raw, still compressed.
@@ -208,6 +224,9 @@ TEST_F(HostileContent, ZipEntriesLyingAboutTheirSize) {
         const char* box;
     } cases[] = {
         {"huge.bin", false, "Loader::Get", "assets/huge.bin data alloc in demo.dat!\n"},
+        {"over-ceiling.bin", false, "Loader::Get",
+         "assets/over-ceiling.bin data alloc in demo.dat!\n"},
+        {"zip64.bin", false, "Loader::Get", "assets/zip64.bin data alloc in demo.dat!\n"},
         {"short.bin", false, "Loader::Get", "assets/short.bin unzReadCurrentFile in demo.dat!\n"},
         {"good.bin", true, nullptr, nullptr},
         {"bzip2.bin", false, "Loader::Get::CurrentFile::CurrentFile",
@@ -331,9 +350,10 @@ TEST_F(HostileContent, OversizedFiles) {
         ife.draw();
     }
 
-    // Two million sync events and a track of 8 Mi samples with an odd byte.
+    // A million sync events, the most a file may hold, and a track of 8 Mi samples with an
+    // odd byte.
     std::string events;
-    for (uint32_t i = 0; i < 2000000; ++i) {
+    for (uint32_t i = 0; i < kSyncMaxEvents; ++i) {
         putLe(events, i, 4);
         events += std::string("\x01\x02\x07\x00", 4);
     }

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -206,9 +208,36 @@ TEST_F(LoaderTest, CorruptEntriesFailWithAMessageAndNeverCrash) {
     stage({{"a.txt", std::string(100000, 'a')}});
     ASSERT_EQ(run("cd src && zip -q -r ../good.zip assets"), 0);
     const std::vector<uint8_t> good = readFile("good.zip");
+    // What a failing entry may say: one box, with the entry and the archive in it.
+    const std::vector<std::pair<std::string, std::string>> messages = {
+        {"Loader::Get::CurrentFile::CurrentFile", "assets/a.txt unzOpenCurrentFile in demo.dat!\n"},
+        {"Loader::Get", "assets/a.txt not found in demo.dat!\n"},
+        {"Loader::Get", "assets/a.txt unzGetCurrentFileInfo in demo.dat!\n"},
+        {"Loader::Get", "assets/a.txt data alloc in demo.dat!\n"},
+        {"Loader::Get", "assets/a.txt unzReadCurrentFile in demo.dat!\n"},
+    };
 
-    // Flip bytes inside the deflated data and in the header fields, one spot at a time.
-    for (size_t spot : {40u, 60u, 100u, 200u, 400u}) {
+    // The entry's local header, its deflated data and its central directory record.
+    auto headerOf = [&](const char* signature, size_t nameAt) {
+        const std::string name = "assets/a.txt";
+        for (size_t i = 0; i + nameAt + name.size() <= good.size(); ++i) {
+            if (std::equal(signature, signature + 4, good.begin() + i) &&
+                std::equal(name.begin(), name.end(), good.begin() + i + nameAt)) {
+                return i;
+            }
+        }
+        return good.size();
+    };
+    const size_t local = headerOf("PK\x03\x04", 30);
+    const size_t central = headerOf("PK\x01\x02", 46);
+    ASSERT_LT(central, good.size());
+    const size_t data = local + 30 + 12 + (good[local + 28] | good[local + 29] << 8);
+
+    // Flip one byte at a time: the local signature and method, the deflated data, the
+    // central method and size.
+    size_t failures = 0;
+    for (size_t spot :
+         {local, local + 8, data + 1, data + 40, data + 100, central + 10, central + 24}) {
         SCOPED_TRACE(spot);
         std::vector<uint8_t> bad = good;
         ASSERT_LT(spot, bad.size());
@@ -216,13 +245,37 @@ TEST_F(LoaderTest, CorruptEntriesFailWithAMessageAndNeverCrash) {
         Loader::Scramble(bad.data(), bad.size());
         writeFile("demo.dat", bad);
         Loader::Open("demo.dat");
+        ASSERT_TRUE(Loader::archiveMode()) << "the central directory is intact";
+        const size_t boxesBefore = boxes_.boxes().size();
         bool ok = false;
         const std::string text = readBack("a.txt", &ok);
         if (ok) {
             EXPECT_EQ(text.size(), 100000u);
+            EXPECT_EQ(boxes_.boxes().size(), boxesBefore);
+        } else {
+            ++failures;
+            ASSERT_EQ(boxes_.boxes().size(), boxesBefore + 1) << "a failure without its box";
+            const auto& box = boxes_.boxes().back();
+            EXPECT_NE(
+                std::find(messages.begin(), messages.end(), std::make_pair(box.caption, box.text)),
+                messages.end())
+                << box.caption << ": " << box.text;
         }
         Loader::Close();
     }
+    EXPECT_GE(failures, 5u) << "the spots no longer hit what they were chosen for";
+    EXPECT_TRUE(errorList().empty()) << "archive boxes are not added to the error list";
+}
+
+TEST_F(LoaderTest, FilesOverTheCeilingAreRefusedBeforeReading) {
+    // A sparse file: its size costs no disk and, refused by its size, no memory.
+    run("mkdir -p assets");
+    writeFile("assets/big.bin", "x");
+    std::filesystem::resize_file("assets/big.bin", Loader::kMaxAssetBytes + 1);
+    bool ok = true;
+    readBack("big.bin", &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(errorList(), std::vector<std::string>{"Memory alloc error : big.bin"});
 }
 
 TEST_F(LoaderTest, AnEntryClaimingAHugeSizeIsRefusedBeforeAllocating) {

@@ -187,3 +187,24 @@ TEST_F(SyncTracksTest, MoreTracksThanTheTableHoldsFailTheLoad) {
     EXPECT_FALSE(loadEvents({}));
     EXPECT_FALSE(errorList().empty());
 }
+
+TEST_F(SyncTracksTest, AMillionEventsLoadOneMoreIsRefused) {
+    // Every frame scans every event: a million is the most a file may hold.
+    const std::vector<uint8_t> record = eventBytes({{7, 1, 2, 9}});
+    for (const uint32_t count : {kSyncMaxEvents, kSyncMaxEvents + 1}) {
+        SCOPED_TRACE(count);
+        clearErrorList();
+        std::vector<uint8_t> bytes;
+        bytes.reserve(static_cast<size_t>(count) * 8);
+        for (uint32_t i = 0; i < count; ++i) {
+            bytes.insert(bytes.end(), record.begin(), record.end());
+        }
+        writeAsset("music.msd", bytes);
+        SyncTracks sync;
+        const bool ok = sync.load("music.msd");
+        EXPECT_EQ(ok, count == kSyncMaxEvents);
+        EXPECT_EQ(sync.events.size(), ok ? count : 0u);
+        EXPECT_EQ(errorList(), ok ? std::vector<std::string>{}
+                                  : std::vector<std::string>{"Sync event count error : music.msd"});
+    }
+}

@@ -1,5 +1,6 @@
 #include "loader/Loader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -98,9 +99,9 @@ class CurrentFile {
 public:
     CurrentFile(unzFile handle, const std::string& entry) : handle_(handle) {
         // Only stored and deflated entries can be read; minizip would hand others back raw.
-        unz_file_info info{};
+        unz_file_info64 info{};
         const bool readable =
-            unzGetCurrentFileInfo(handle_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
+            unzGetCurrentFileInfo64(handle_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
             info.compression_method == 0 || info.compression_method == Z_DEFLATED;
         opened_ = readable && unzOpenCurrentFile(handle_) == UNZ_OK;
         if (!opened_) {
@@ -130,7 +131,7 @@ bool getFromFolder(const std::string& name, uint32_t& size, uint8_t*& data) {
     std::fseek(file, 0, SEEK_END);
     const long end = std::ftell(file);
     std::fseek(file, 0, SEEK_SET);
-    if (end < 0 || static_cast<unsigned long>(end) > 0xffffffffUL) {
+    if (end < 0 || static_cast<uint64_t>(end) > Loader::kMaxAssetBytes) {
         std::fclose(file);
         reportError("Memory alloc error : " + name);
         return false;
@@ -177,23 +178,27 @@ bool getFromArchive(const std::string& name, uint32_t& size, uint8_t*& data) {
     if (!current.opened()) {
         return false;
     }
-    unz_file_info info{};
-    if (unzGetCurrentFileInfo(s.handle, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+    // The 64-bit information: a zip64 entry's size must not be cut to its low 32 bits.
+    unz_file_info64 info{};
+    if (unzGetCurrentFileInfo64(s.handle, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
         archiveBox("%s unzGetCurrentFileInfo in %s!\n", entry, "Loader::Get");
         return false;
     }
-    size = static_cast<uint32_t>(info.uncompressed_size);
-    if (size == 0) {
+    if (info.uncompressed_size == 0) {
+        size = 0;
         archiveBox("%s size = 0 in %s!\n", entry, "Loader::Get");
         return false;
     }
+    // Refused before allocating: more than any asset may be, or more than the packed bytes
+    // can inflate to. The ceiling also keeps the size within 32 bits.
+    const uint64_t packed = std::min<uint64_t>(info.compressed_size, s.size);
     const uint64_t plausible =
-        info.compression_method == 0 ? info.compressed_size
-                                     : static_cast<uint64_t>(info.compressed_size) * kMaxInflateRatio + 1024;
-    if (info.uncompressed_size > plausible || info.uncompressed_size > s.size * kMaxInflateRatio) {
+        info.compression_method == 0 ? packed : packed * kMaxInflateRatio + 1024;
+    if (info.uncompressed_size > Loader::kMaxAssetBytes || info.uncompressed_size > plausible) {
         archiveBox("%s data alloc in %s!\n", entry, "Loader::Get");
         return false;
     }
+    size = static_cast<uint32_t>(info.uncompressed_size);
     data = new (std::nothrow) uint8_t[size];
     if (data == nullptr) {
         archiveBox("%s data alloc in %s!\n", entry, "Loader::Get");
@@ -273,8 +278,6 @@ bool Get(const std::string& name, uint32_t& size, uint8_t*& data) {
 }
 
 bool archiveMode() { return !state().path.empty(); }
-
-const std::string& archivePath() { return state().path; }
 
 void Close() {
     State& s = state();

@@ -8,12 +8,15 @@
 
 namespace Loader {
 
+// No asset is larger than this (the show's own are a few MB); a bigger file or entry is
+// refused with the allocation message before anything is allocated.
+constexpr uint64_t kMaxAssetBytes = 256u << 20;
+
 void Open(const std::string& path);
 bool Get(const std::string& name, uint32_t& size, uint8_t*& data);
 
-// Queries and a reset for tests and tools.
+// A query and a reset for tests and tools.
 bool archiveMode();
-const std::string& archivePath();
 void Close();
 
 // "demo.dat" is scrambled with a repeating six-byte XOR key; the same call unscrambles.

@@ -15,6 +15,10 @@ bool SyncTracks::load(const std::string& eventFileName) {
     }
     // Little-endian 8-byte records; a trailing partial record is ignored.
     const uint32_t eventCount = eventAsset.size / 8;
+    if (eventCount > kSyncMaxEvents) {
+        reportError("Sync event count error : " + eventFileName);
+        return false;
+    }
     events.resize(eventCount);
     for (uint32_t i = 0; i < eventCount; ++i) {
         const uint8_t* record = eventAsset.data + static_cast<size_t>(i) * 8;

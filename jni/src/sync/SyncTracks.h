@@ -20,10 +20,14 @@ static_assert(sizeof(SyncEvent) == 8, "music.msd records are 8 bytes");
 constexpr int kSyncMaxTracks = 26;
 constexpr int kSyncChannels = 26;
 constexpr double kSyncMsPerTick = 5.6818;
+// Every frame scans every event, so their number is bounded (the show's own file has a few
+// thousand).
+constexpr uint32_t kSyncMaxEvents = 1000000;
 
 class SyncTracks {
 public:
-    // Fails (with a message) when more than kSyncMaxTracks track files are registered.
+    // Fails (with a message) when more than kSyncMaxTracks track files are registered or the
+    // event file holds more than kSyncMaxEvents events.
     bool load(const std::string& eventFileName);
     // A time past the end of a track reads level 0; events on channels 26 and up are ignored.
     void update(uint32_t t);
