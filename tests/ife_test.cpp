@@ -133,9 +133,18 @@ TEST_F(IfeTest, ParsingFiles) {
         bool loads;
         size_t sprites;
         std::vector<size_t> keyCounts;
-        std::string lastError;
+        std::vector<std::string> errors;
     };
     const std::string key = "0 1 2 0 0 10 10 255 255 255 255";
+    // An empty image name reaches the loader as "": no file, reported by every layer.
+    const std::vector<std::string> emptyImage = {
+        "Load error : ", "Image load error : ", "Texture load error : "};
+    const std::vector<std::string> countError = {"Ife count error : test.ife"};
+    // Two sprites with a million (empty) keys each are 88 MB of keys: over the 64 MB budget.
+    std::string millionKeys = crlf({"1000000", "2"});
+    for (int k = 0; k < 1000000; ++k) {
+        millionKeys += "\r\n";
+    }
     const Case cases[] = {
         {"comments anywhere",
          "# made by hand\r\n1\r\n#\r\n0\r\nwhite.png\r\n# text lines follow\r\nsecond\r\nthird\r\n"
@@ -144,64 +153,84 @@ TEST_F(IfeTest, ParsingFiles) {
          true,
          1,
          {1},
-         ""},
+         {}},
         {"CR-only line ends",
          "1\r0\rwhite.png\r\r\r2\r1\r" + key + "\r" + key + "\r",
          true,
          1,
          {2},
-         ""},
+         {}},
         {"an empty line takes the key count's place",
          crlf({"1", "0", "white.png", "", "", "", "1"}),
          true,
          1,
          {0},
-         ""},
-        {"zero sprites", crlf({"0", "0"}), true, 0, {}, ""},
-        {"no number gives zero sprites", crlf({"many", "0"}), true, 0, {}, ""},
+         {}},
+        {"zero sprites", crlf({"0", "0"}), true, 0, {}, {}},
+        {"no number gives zero sprites", crlf({"many", "0"}), true, 0, {}, {}},
         {"LF-only file is one line",
          "1\n0\nwhite.png\n\n\n1\n2\n" + key + "\n",
          false,
          1,
          {},
-         "Texture load error : "},
+         emptyImage},
+        {"LF-only file with two sprites fails on the first image too",
+         "2\n0\nwhite.png\n\n\n1\n2\n" + key + "\nwhite.png\n\n\n1\n2\n" + key + "\n",
+         false,
+         1,
+         {},
+         emptyImage},
         {"fewer sprites than counted",
          crlf({"2", "0", "white.png", "", "", "1", "2", key}),
          false,
          2,
          {1},
-         "Texture load error : "},
+         emptyImage},
         {"missing key lines read as zero keys",
          crlf({"1", "0", "white.png", "", "", "3", "2", key}),
          true,
          1,
          {3},
-         ""},
-        {"negative sprite count", crlf({"-1", "0"}), false, 0, {}, "Ife count error : test.ife"},
+         {}},
+        {"far more keys than lines, within the budget",
+         crlf({"1", "0", "white.png", "", "", "100000", "2", key}),
+         true,
+         1,
+         {100000},
+         {}},
+        {"negative sprite count", crlf({"-1", "0"}), false, 0, {}, countError},
         {"absurd sprite count",
          crlf({"2000000000", "0", "white.png", "", "", "1", "2", key}),
          false,
          0,
          {},
-         "Ife count error : test.ife"},
+         countError},
         {"negative key count",
          crlf({"1", "0", "white.png", "", "", "-5", "2", key}),
          false,
          1,
          {0},
-         "Ife count error : test.ife"},
+         countError},
         {"absurd key count",
          crlf({"1", "0", "white.png", "", "", "1000000000", "2", key}),
          false,
          1,
          {0},
-         "Ife count error : test.ife"},
+         countError},
+        {"sprites and keys together over the budget",
+         crlf({"2", "0", "white.png", "", ""}) + millionKeys + crlf({"white.png", "", ""}) +
+             millionKeys,
+         false,
+         2,
+         {1000000, 0},
+         countError},
         {"missing image",
          crlf({"1", "0", "nothere.png", "", "", "1", "2", key}),
          false,
          1,
          {},
-         "Texture load error : nothere.png"},
+         {"Load error : nothere.png", "Image load error : nothere.png",
+          "Texture load error : nothere.png"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -213,12 +242,7 @@ TEST_F(IfeTest, ParsingFiles) {
         for (size_t i = 0; i < c.keyCounts.size() && i < ife.sprites.size(); ++i) {
             EXPECT_EQ(ife.sprites[i].keys.size(), c.keyCounts[i]) << "sprite " << i;
         }
-        if (c.lastError.empty()) {
-            EXPECT_TRUE(errorList().empty()) << testing::PrintToString(errorList());
-        } else {
-            ASSERT_FALSE(errorList().empty());
-            EXPECT_EQ(errorList().back(), c.lastError);
-        }
+        EXPECT_EQ(errorList(), c.errors);
     }
 }
 

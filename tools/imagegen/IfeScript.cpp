@@ -94,14 +94,15 @@ bool readCount(LineReader& reader, const char* what, int32_t& value, std::string
     return true;
 }
 
-bool readKey(LineReader& reader, ScriptKey& key, std::string& error) {
+bool readKey(LineReader& reader, IfeKey& key, std::string& error) {
     std::string line;
     if (!reader.next(line)) {
         error = reader.at() + "missing key line";
         return false;
     }
     const char* cursor = line.c_str();
-    const bool ok = readInteger(cursor, key.time) && readFloat(cursor, key.x) &&
+    int32_t time = 0;
+    const bool ok = readInteger(cursor, time) && readFloat(cursor, key.x) &&
                     readFloat(cursor, key.y) && readInteger(cursor, key.easing) &&
                     readFloat(cursor, key.angle) && readFloat(cursor, key.width) &&
                     readFloat(cursor, key.height) && readFloat(cursor, key.red) &&
@@ -112,10 +113,11 @@ bool readKey(LineReader& reader, ScriptKey& key, std::string& error) {
                               "red green blue alpha";
         return false;
     }
-    if (key.time < 0) {
+    if (time < 0) {
         error = reader.at() + "key times are unsigned in the show; keep them >= 0";
         return false;
     }
+    key.time = static_cast<uint32_t>(time);
     if (key.easing < 0 || key.easing > 2) {
         error = reader.at() + "easing must be 0, 1 or 2";
         return false;
@@ -165,7 +167,7 @@ bool parseIfe(const std::string& text, const std::string& where, IfeScript& out,
             return false;
         }
         for (int32_t k = 0; k < keyCount; ++k) {
-            ScriptKey key{};
+            IfeKey key{};
             if (!readKey(reader, key, error)) {
                 return false;
             }
@@ -183,60 +185,4 @@ bool parseIfe(const std::string& text, const std::string& where, IfeScript& out,
         return false;
     }
     return true;
-}
-
-ScriptState stateAt(const ScriptSprite& sprite, float t) {
-    const std::vector<ScriptKey>& keys = sprite.keys;
-    const size_t n = keys.size();
-    // Key times are unsigned in the show; sources keep them non-negative.
-    size_t c = 0;
-    size_t b = n - 1;
-    bool foundC = false;
-    for (size_t i = 0; i < n; ++i) {
-        if (static_cast<float>(static_cast<uint32_t>(keys[i].time)) <= t) {
-            c = i;
-            foundC = true;
-        }
-    }
-    if (!foundC) {
-        c = 0;
-    }
-    for (size_t i = n; i-- > 0;) {
-        if (static_cast<float>(static_cast<uint32_t>(keys[i].time)) >= t) {
-            b = i;
-        }
-    }
-    double u = 0.0;
-    if (c != b) {
-        const uint32_t span =
-            static_cast<uint32_t>(keys[b].time) - static_cast<uint32_t>(keys[c].time);
-        u = (t - static_cast<float>(static_cast<uint32_t>(keys[c].time))) / span;
-    }
-    const int32_t kind = keys[c].easing;
-    auto ease = [&](double a, double z) -> float {
-        constexpr double kHalfPi = 1.5707963267948966;
-        switch (kind) {
-        case 0:
-            return static_cast<float>(a + (z - a) * u);
-        case 1:
-            return static_cast<float>(a + (z - a) * std::sin(u * kHalfPi));
-        case 2:
-            return static_cast<float>(a + (z - a) * (1.0 - std::sin(u * kHalfPi + kHalfPi)));
-        default:
-            return 0.0f;
-        }
-    };
-    const ScriptKey& from = keys[c];
-    const ScriptKey& to = keys[b];
-    ScriptState s{};
-    s.x = ease(from.x, to.x);
-    s.y = ease(from.y, to.y);
-    s.angle = ease(from.angle, to.angle);
-    s.width = ease(from.width, to.width);
-    s.height = ease(from.height, to.height);
-    s.red = ease(from.red, to.red) / 255.0f;
-    s.green = ease(from.green, to.green) / 255.0f;
-    s.blue = ease(from.blue, to.blue) / 255.0f;
-    s.alpha = ease(from.alpha, to.alpha) / 255.0f;
-    return s;
 }

@@ -7,20 +7,14 @@
 #include <string>
 #include <vector>
 
-struct ScriptKey {
-    int32_t time;
-    float x, y;
-    int32_t easing;
-    float angle, width, height;
-    float red, green, blue, alpha; // 0..255
-};
+#include "ife/IfeKey.h"
 
 struct ScriptSprite {
     std::string imageName;
     std::string text2;
     std::string text3;
     int32_t blendMode = 0;
-    std::vector<ScriptKey> keys;
+    std::vector<IfeKey> keys;
 };
 
 struct IfeScript {
@@ -40,9 +34,3 @@ bool parseIfe(const std::string& text, const std::string& where, IfeScript& out,
 
 // The source's lines joined with CR LF, the last one terminated too.
 std::string withCrLf(const std::string& text);
-
-// The sprite's look at time t, interpolated as the show does it (colour in 0..1).
-struct ScriptState {
-    float x, y, angle, width, height, red, green, blue, alpha;
-};
-ScriptState stateAt(const ScriptSprite& sprite, float t);

@@ -32,13 +32,13 @@ void sample(const Raster& image, double s, double t, float out[4]) {
 }
 
 void drawSprite(Raster& frame, const Raster& image, const ScriptSprite& sprite, float t) {
-    const ScriptState s = stateAt(sprite, t);
+    const IfeSpriteState s = interpolateKeys(sprite.keys, t);
     const double scale = frame.width / kVirtualWidth;
     const double angle = s.angle * 0.017453292519943295;
     const double cosA = std::cos(angle);
     const double sinA = std::sin(angle);
-    const double hw = s.width * 0.5;
-    const double hh = s.height * 0.5;
+    const double hw = s.halfWidth;
+    const double hh = s.halfHeight;
     if (hw <= 0.0 || hh <= 0.0) {
         return;
     }

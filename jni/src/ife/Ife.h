@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ife/IfeKey.h"
 #include "ife/PostProcess.h"
 #include "platform/gl.h"
 #include "program/Program.h"
@@ -15,28 +16,10 @@
 class Asset;
 class Ife;
 
-struct IfeKey {
-    uint32_t time;
-    float x, y;
-    int32_t easing;
-    float angle;
-    float width, height;
-    float red, green, blue, alpha;
-};
-static_assert(sizeof(IfeKey) == 44, "a key is eleven 32-bit values");
-
-// The interpolated look of one sprite at one time.
-struct IfeSpriteState {
-    float x, y, angle, halfWidth, halfHeight;
-    float red, green, blue, alpha; // 0..1
-};
-
 struct IfeSprite {
     // A sprite without keys draws nothing and leaves the blend state alone.
     void draw(const Ife& owner) const;
-    // Keys of equal time hold the later-listed one instead of dividing 0 by 0; no keys gives
-    // an all-zero state.
-    IfeSpriteState stateAt(float t) const;
+    IfeSpriteState stateAt(float t) const { return interpolateKeys(keys, t); }
 
     std::string imageName;
     std::string text2;
@@ -46,10 +29,14 @@ struct IfeSprite {
     std::vector<IfeKey> keys;
 };
 
+// What one animation may hold in sprites and keys, whatever its counts announce: missing
+// lines read as empty, so a short file can still announce millions of (empty) keys.
+constexpr uint64_t kIfeBudgetBytes = 64u << 20;
+
 class Ife final : public PostProcess {
 public:
-    // A negative count, or more sprites or keys than the rest of the file could hold, fails
-    // with "Ife count error : " + name.
+    // A negative count, or counts whose sprites and keys together would take more than
+    // kIfeBudgetBytes, fail with "Ife count error : " + name before anything is allocated.
     bool load(const std::string& name);
     void draw() override;
 
@@ -61,9 +48,4 @@ public:
     float time = 0.0f;
 };
 
-float ease(int32_t kind, float a, float b, float u);
 std::string readDataLine(Asset& asset);
-// "%d" of a line with the C locale; 0 when it does not start with a number.
-int32_t parseInt(const std::string& line);
-// A key line "%d %f %f %d %f %f %f %f %f %f %f"; missing values read as 0.
-IfeKey parseKey(const std::string& line);
