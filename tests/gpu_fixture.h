@@ -33,6 +33,7 @@ protected:
     void TearDown() override {
         Program::ClearCache();
         Texture::ClearCache();
+        Texture::LimitSizeForTests(0);
     }
 
     void writeAsset(const std::string& name, const std::string& bytes) {

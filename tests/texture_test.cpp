@@ -192,3 +192,35 @@ TEST_F(TextureTest, UnsupportedChannelCountCreatesNothing) {
     EXPECT_TRUE(Texture::Create(texture, image, "five.raw"));
     EXPECT_NE(texture.id, 0u);
 }
+
+TEST_F(TextureTest, ImagesBeyondTheDriversLimitAreRefusedBeforeUpload) {
+    // As on an ES 2.0 GPU that stops at 4 texels a side: 4 x 4 and 4 x 1 load, 5 x 1 and
+    // 1 x 5 are refused with no texture made, and nothing is cached under their names.
+    Texture::LimitSizeForTests(4);
+    const struct {
+        const char* name;
+        int width, height;
+        bool loads;
+    } cases[] = {
+        {"square.png", 4, 4, true},
+        {"wide-enough.png", 4, 1, true},
+        {"too-wide.png", 5, 1, false},
+        {"too-tall.png", 1, 5, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        clearErrorList();
+        writeImage(c.name, c.width, c.height, 4,
+                   std::vector<uint8_t>(static_cast<size_t>(c.width * c.height * 4), 200));
+        Texture texture;
+        EXPECT_EQ(Texture::Load(texture, c.name), c.loads);
+        EXPECT_EQ(texture.id != 0, c.loads);
+        EXPECT_EQ(boundTexture(), 0);
+        EXPECT_EQ(errorList(), c.loads ? std::vector<std::string>{}
+                                       : std::vector<std::string>{
+                                             std::string("Texture load error : ") + c.name});
+    }
+    Texture::LimitSizeForTests(0);
+    Texture texture;
+    EXPECT_TRUE(Texture::Load(texture, "too-wide.png")) << "the driver's own limit is larger";
+}

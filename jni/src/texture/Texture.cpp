@@ -14,6 +14,19 @@ std::map<std::string, Texture>& textureCache() {
     return cache;
 }
 
+GLint& testSizeLimit() {
+    static GLint limit = 0;
+    return limit;
+}
+
+// The largest width and height the driver takes; many ES 2.0 GPUs stop at 2048 or 4096.
+GLint maxTextureSize() {
+    GLint size = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &size);
+    const GLint limit = testSizeLimit();
+    return limit > 0 && (size <= 0 || limit < size) ? limit : size;
+}
+
 GLenum formatForChannels(int32_t channels) {
     switch (channels) {
     case 1:
@@ -58,6 +71,12 @@ bool Texture::Create(Texture& texture, const Image& image, const std::string& na
         reportError("Texture format error : " + name);
         return false;
     }
+    // An image beyond the driver's limit would stay an incomplete texture and draw black.
+    const GLint maxSize = maxTextureSize();
+    if (image.width > maxSize || image.height > maxSize) {
+        reportError("Texture load error : " + name);
+        return false;
+    }
 
     GLuint id = 0;
     glGenTextures(1, &id);
@@ -80,4 +99,8 @@ bool Texture::Create(Texture& texture, const Image& image, const std::string& na
 
 void Texture::ClearCache() {
     textureCache().clear();
+}
+
+void Texture::LimitSizeForTests(GLint size) {
+    testSizeLimit() = size;
 }

@@ -15,6 +15,9 @@ struct Texture {
 
     // Tests only: forget every cached texture.
     static void ClearCache();
+    // Tests only: treat `size` texels a side as the driver's largest texture (0: the driver's
+    // own GL_MAX_TEXTURE_SIZE, the smaller of the two when both are set).
+    static void LimitSizeForTests(GLint size);
 
     GLuint id = 0;
     GLenum unit = GL_TEXTURE0;
