@@ -3,6 +3,7 @@
 // for the music's position until Escape, the close box or the end of the music.
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -70,6 +71,17 @@ bool openWindow(GLFWwindow** window, int32_t width, int32_t height, bool fullscr
     return true;
 }
 
+// Escape or the close box during loading, from inside a loading step: the shutdown order
+// without the Demo, which is half built further up this very call (its memory and GL objects
+// go with the process and the context). Terminating GLFW restores a changed screen mode.
+[[noreturn]] void leaveDuringLoading(GLFWwindow*& window, Music& music) {
+    glfwDestroyWindow(window);
+    window = nullptr;
+    glfwTerminate();
+    music.teardown();
+    std::exit(0);
+}
+
 // Everything after the window exists; the Demo dies here, while the context is current.
 int runShow(GLFWwindow*& window, Music& music, const Settings& settings) {
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
@@ -83,6 +95,7 @@ int runShow(GLFWwindow*& window, Music& music, const Settings& settings) {
         return showFatal(errorListText());
     }
     progressSetWindow(&window);
+    progressSetOnClose([&window, &music] { leaveDuringLoading(window, music); });
     auto demo = std::make_unique<Demo>();
     demo->setScreenSize(settings.width, settings.height);
 
@@ -101,6 +114,7 @@ int runShow(GLFWwindow*& window, Music& music, const Settings& settings) {
         showFatal(check);
     }
     progressStep();
+    progressSetOnClose(nullptr);
     // The show itself follows the display's refresh again, as drivers do by default.
     glfwSwapInterval(1);
     music.play();

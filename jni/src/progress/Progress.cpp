@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include <GLFW/glfw3.h>
 
@@ -58,7 +59,11 @@ void progressStep() {
     }
     glfwPollEvents();
     if (glfwWindowShouldClose(*state.window)) {
-        // Closing the window while loading ends the program at once.
+        // Closing the window while loading ends the program: through the entry point's
+        // shutdown, which restores the screen mode, or at once when it gave none.
+        if (state.onClose) {
+            state.onClose();
+        }
         std::exit(0);
     }
     // Presenting can cost more than the step itself (a software driver copies the whole
@@ -88,6 +93,10 @@ void progressSetActive(bool active) { progress().active = active; }
 
 void progressSetWindow(GLFWwindow** window) { progress().window = window; }
 
+void progressSetOnClose(std::function<void()> onClose) {
+    progress().onClose = std::move(onClose);
+}
+
 void progressResetForCounting() {
     Progress& state = progress();
     state.total = kProgressTotal;
@@ -96,4 +105,5 @@ void progressResetForCounting() {
     state.active = true;
     state.program = Program();
     state.window = nullptr;
+    state.onClose = nullptr;
 }

@@ -2,6 +2,7 @@
 // The loading bar: one process-wide state, a step that draws and presents the bar and keeps
 // the window responsive, and the check of the step count against the expected total.
 
+#include <functional>
 #include <string>
 
 #include "program/Program.h"
@@ -17,6 +18,7 @@ struct Progress {
     bool active = true;
     Program program;
     GLFWwindow** window = nullptr;
+    std::function<void()> onClose;
 };
 
 Progress& progress();
@@ -26,6 +28,9 @@ void progressStep();
 std::string progressCheck();  // "" when the count matches the total
 void progressSetActive(bool active);
 void progressSetWindow(GLFWwindow** window);
+// What a step does when the window is closed (Escape or the close box) during loading: the
+// entry point's own shutdown, which ends the process. Without one the step ends it at once.
+void progressSetOnClose(std::function<void()> onClose);
 
 // Tests and the capture tool count steps without a window: active, total 342, position 0.
 void progressResetForCounting();
