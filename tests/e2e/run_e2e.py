@@ -13,6 +13,7 @@ usage: run_e2e.py GL_PROGRAM GLES_PROGRAM BUILD_DIR [--packer PACK] [--only gl|g
 import argparse
 import os
 import re
+import resource
 import shutil
 import signal
 import subprocess
@@ -57,7 +58,7 @@ def wait_until(predicate, timeout, step=0.1):
 class Run:
     """One start of a program: its process, the windows it showed, the boxes it raised."""
 
-    def __init__(self, x, program, cwd):
+    def __init__(self, x, program, cwd, address_space=None):
         self.x = x
         self.program = program
         self.cwd = cwd
@@ -68,8 +69,13 @@ class Run:
         self._seen_boxes = set()
         with open(self.stderr_path, "wb") as err, open(os.path.join(cwd, "stdout.txt"),
                                                        "wb") as out:
+            limit = None
+            if address_space:  # as "ulimit -v": a lying file must not take the machine
+                def limit():
+                    resource.setrlimit(resource.RLIMIT_AS, (address_space, address_space))
             self.proc = subprocess.Popen([program], cwd=cwd, env=x.env(), stdin=subprocess.DEVNULL,
-                                         stdout=out, stderr=err, start_new_session=True)
+                                         stdout=out, stderr=err, start_new_session=True,
+                                         preexec_fn=limit)
 
     # Windows ----------------------------------------------------------------------------------
 
@@ -214,10 +220,13 @@ class Assets:
             return add_sprite(os.path.join(target, "overlay.ife"))
         return None
 
-    def archive_only(self, cwd):
-        """cwd/demo.dat packed from the built assets with the short music, no folder."""
+    def archive_only(self, cwd, change=None):
+        """cwd/demo.dat packed from the built assets with the short music, no folder;
+        `change` (a function of the staged assets folder) alters them before packing."""
         staging = os.path.join(cwd, "staging")
         self.folder(staging)
+        if change:
+            change(os.path.join(staging, "assets"))
         check(self.packer and os.access(self.packer, os.X_OK), "no packer to build demo.dat")
         subprocess.run([self.packer, os.path.join(staging, "assets"),
                         os.path.join(cwd, "demo.dat")],
@@ -263,8 +272,8 @@ class Context:
         self.cwd = cwd
         self.run = None
 
-    def start(self):
-        self.run = Run(self.x, self.program, self.cwd)
+    def start(self, address_space=None):
+        self.run = Run(self.x, self.program, self.cwd, address_space)
         return self.run
 
 
@@ -399,11 +408,15 @@ def case_extra_sprite_counts_then_escape_in_playback(c):
 
 def expect_load_failure(c, name):
     c.assets.folder(c.cwd, missing=[name])
-    run = c.start()
+    expect_failure_message(c, "Load error : " + name)
+
+
+def expect_failure_message(c, message, address_space=None):
+    """Start: the one message, then the joined list; exit 1."""
+    run = c.start(address_space)
     run.x.keys(run.wait_dialog(), "Return")
     expect_clean_exit(run, 1, LOAD_TIMEOUT)
     err = run.stderr()
-    message = "Load error : " + name
     check(run.boxes == ["ERROR", "Error"],
           "boxes %s, expected ERROR then Error; stderr:\n%s" % (run.boxes, err))
     check("ERROR: %s\n" % message in err, "stderr lacks the ERROR line:\n" + err)
@@ -431,6 +444,31 @@ def case_missing_overlay_fails_the_build(c):
     expect_load_failure(c, "racs.ife")
 
 
+def write_lying_animation(assets):
+    """racs.ife with one sprite announcing 50 million keys over 50 MB of empty lines (each
+    a legal, empty key): 2.2 GB of keys from a file the archive packs into 50 kB."""
+    with open(os.path.join(assets, "racs.ife"), "wb") as f:
+        f.write(b"1\r\n0\r\nenvflare3.tga\r\n\r\n\r\n50000000\r\n2\r\n")
+        f.write(b"\r" * 50000000)
+
+
+LYING_LIMIT = 3 << 30  # bytes of address space
+
+
+def case_lying_animation_in_the_folder_ends_with_a_message(c):
+    """Under a 3 GB address-space limit, the lying racs.ife in ./assets/ ends with
+    "Ife count error : racs.ife" and exit 1, never a signal."""
+    c.assets.folder(c.cwd)
+    write_lying_animation(os.path.join(c.cwd, "assets"))
+    expect_failure_message(c, "Ife count error : racs.ife", LYING_LIMIT)
+
+
+def case_lying_animation_in_the_archive_ends_with_a_message(c):
+    """The same animation packed into demo.dat, read from the archive."""
+    c.assets.archive_only(c.cwd, change=write_lying_animation)
+    expect_failure_message(c, "Ife count error : racs.ife", LYING_LIMIT)
+
+
 CASES = [
     case_enter_plays_archive_to_end,
     case_windowed_is_centred_close_box_while_loading,
@@ -442,6 +480,8 @@ CASES = [
     case_missing_progress_bar_shader,
     case_missing_music,
     case_missing_overlay_fails_the_build,
+    case_lying_animation_in_the_folder_ends_with_a_message,
+    case_lying_animation_in_the_archive_ends_with_a_message,
 ]
 
 
