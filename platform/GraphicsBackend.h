@@ -6,5 +6,3 @@
 void backendWindowHints();
 // Loads the GL entry points for the current context; true when every later call may be made.
 bool backendLoadEntryPoints();
-// "gl" or "gles", for messages and tests.
-const char* backendName();

@@ -6,7 +6,7 @@
 #include <gtk/gtk.h>
 
 namespace {
-MessageBoxHook g_hook = nullptr;
+MessageBoxHook installedHook = nullptr;
 
 bool displayNamed() {
     const char* x11 = std::getenv("DISPLAY");
@@ -15,7 +15,7 @@ bool displayNamed() {
 }
 }  // namespace
 
-void setMessageBoxHook(MessageBoxHook hook) { g_hook = hook; }
+void setMessageBoxHook(MessageBoxHook hook) { installedHook = hook; }
 
 bool initGtkOnce() {
     static int state = -1;  // -1 not tried, 0 failed, 1 ready
@@ -28,8 +28,8 @@ bool initGtkOnce() {
 }
 
 void showMessageBox(const std::string& caption, const std::string& text, MessageIcon icon) {
-    if (g_hook != nullptr) {
-        g_hook(caption, text, icon);
+    if (installedHook != nullptr) {
+        installedHook(caption, text, icon);
         return;
     }
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());

@@ -14,7 +14,7 @@ namespace {
 
 // eglTerminate ends every context on the display, and the display handle is shared by
 // every context of the process: terminate only when the last one goes.
-int g_liveContexts = 0;
+int liveContexts = 0;
 
 EGLDisplay openDisplay() {
     auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
@@ -45,35 +45,35 @@ OffscreenContext::~OffscreenContext() {
 
 bool OffscreenContext::create(int width, int height) {
     destroy();
-    error_.clear();
+    lastError.clear();
     if (width <= 0 || height <= 0) {
-        error_ = "offscreen size must be positive";
+        lastError = "offscreen size must be positive";
         return false;
     }
 
     // Display and API
     EGLDisplay display = openDisplay();
     if (display == EGL_NO_DISPLAY) {
-        error_ = eglErrorText("no EGL display");
+        lastError = eglErrorText("no EGL display");
         return false;
     }
     EGLint major = 0;
     EGLint minor = 0;
     if (!eglInitialize(display, &major, &minor)) {
-        error_ = eglErrorText("eglInitialize failed");
+        lastError = eglErrorText("eglInitialize failed");
         return false;
     }
-    display_ = display;
-    ++g_liveContexts;
+    eglDisplay = display;
+    ++liveContexts;
     const char* extensions = eglQueryString(display, EGL_EXTENSIONS);
     if (extensions == nullptr ||
         std::strstr(extensions, "EGL_KHR_surfaceless_context") == nullptr) {
-        error_ = "EGL_KHR_surfaceless_context is not supported";
+        lastError = "EGL_KHR_surfaceless_context is not supported";
         destroy();
         return false;
     }
     if (!eglBindAPI(EGL_OPENGL_ES_API)) {
-        error_ = eglErrorText("eglBindAPI(EGL_OPENGL_ES_API) failed");
+        lastError = eglErrorText("eglBindAPI(EGL_OPENGL_ES_API) failed");
         destroy();
         return false;
     }
@@ -85,20 +85,20 @@ bool OffscreenContext::create(int width, int height) {
     EGLConfig config = nullptr;
     EGLint configCount = 0;
     if (!eglChooseConfig(display, configAttributes, &config, 1, &configCount) || configCount < 1) {
-        error_ = eglErrorText("no EGL config for OpenGL ES 2");
+        lastError = eglErrorText("no EGL config for OpenGL ES 2");
         destroy();
         return false;
     }
     const EGLint contextAttributes[] = {EGL_CONTEXT_CLIENT_VERSION, 2, EGL_NONE};
     EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, contextAttributes);
     if (context == EGL_NO_CONTEXT) {
-        error_ = eglErrorText("eglCreateContext failed");
+        lastError = eglErrorText("eglCreateContext failed");
         destroy();
         return false;
     }
-    context_ = context;
+    eglContext = context;
     if (!eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
-        error_ = eglErrorText("eglMakeCurrent without a surface failed");
+        lastError = eglErrorText("eglMakeCurrent without a surface failed");
         destroy();
         return false;
     }
@@ -106,7 +106,7 @@ bool OffscreenContext::create(int width, int height) {
     // Colour target: an RGBA8 texture attached to a framebuffer object that stays bound.
     GLuint texture = 0;
     glGenTextures(1, &texture);
-    colorBuffer_ = texture;
+    colorTexture = texture;
     glBindTexture(GL_TEXTURE_2D, texture);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
@@ -117,51 +117,51 @@ bool OffscreenContext::create(int width, int height) {
 
     GLuint framebuffer = 0;
     glGenFramebuffers(1, &framebuffer);
-    framebuffer_ = framebuffer;
+    framebufferObject = framebuffer;
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
     const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
     if (status != GL_FRAMEBUFFER_COMPLETE) {
         char text[64];
         std::snprintf(text, sizeof text, "framebuffer incomplete (0x%04X)", status);
-        error_ = text;
+        lastError = text;
         destroy();
         return false;
     }
-    width_ = width;
-    height_ = height;
+    pixelWidth = width;
+    pixelHeight = height;
     glViewport(0, 0, width, height);
     return true;
 }
 
 void OffscreenContext::destroy() {
-    if (display_ == nullptr) {
+    if (eglDisplay == nullptr) {
         return;
     }
-    EGLDisplay display = static_cast<EGLDisplay>(display_);
-    if (context_ != nullptr) {
-        if (eglGetCurrentContext() == static_cast<EGLContext>(context_)) {
+    EGLDisplay display = static_cast<EGLDisplay>(eglDisplay);
+    if (eglContext != nullptr) {
+        if (eglGetCurrentContext() == static_cast<EGLContext>(eglContext)) {
             // GL objects only go with a current context.
             glBindFramebuffer(GL_FRAMEBUFFER, 0);
-            if (framebuffer_ != 0) {
-                GLuint framebuffer = framebuffer_;
+            if (framebufferObject != 0) {
+                GLuint framebuffer = framebufferObject;
                 glDeleteFramebuffers(1, &framebuffer);
             }
-            if (colorBuffer_ != 0) {
-                GLuint texture = colorBuffer_;
+            if (colorTexture != 0) {
+                GLuint texture = colorTexture;
                 glDeleteTextures(1, &texture);
             }
             eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
         }
-        eglDestroyContext(display, static_cast<EGLContext>(context_));
+        eglDestroyContext(display, static_cast<EGLContext>(eglContext));
     }
-    framebuffer_ = 0;
-    colorBuffer_ = 0;
-    context_ = nullptr;
-    display_ = nullptr;
-    width_ = 0;
-    height_ = 0;
-    if (--g_liveContexts == 0) {
+    framebufferObject = 0;
+    colorTexture = 0;
+    eglContext = nullptr;
+    eglDisplay = nullptr;
+    pixelWidth = 0;
+    pixelHeight = 0;
+    if (--liveContexts == 0) {
         eglTerminate(display);
         eglReleaseThread();
     }
@@ -169,17 +169,18 @@ void OffscreenContext::destroy() {
 
 void OffscreenContext::readPixels(std::vector<uint8_t>& rgba) const {
     rgba.clear();
-    if (context_ == nullptr) {
+    if (eglContext == nullptr) {
         return;
     }
-    const size_t rowBytes = static_cast<size_t>(width_) * 4;
-    std::vector<uint8_t> bottomUp(rowBytes * static_cast<size_t>(height_));
+    const size_t rowBytes = static_cast<size_t>(pixelWidth) * 4;
+    std::vector<uint8_t> bottomUp(rowBytes * static_cast<size_t>(pixelHeight));
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+    glReadPixels(0, 0, pixelWidth, pixelHeight, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
     rgba.resize(bottomUp.size());
-    for (int row = 0; row < height_; ++row) {
+    for (int row = 0; row < pixelHeight; ++row) {
         std::memcpy(rgba.data() + static_cast<size_t>(row) * rowBytes,
-                    bottomUp.data() + static_cast<size_t>(height_ - 1 - row) * rowBytes, rowBytes);
+                    bottomUp.data() + static_cast<size_t>(pixelHeight - 1 - row) * rowBytes,
+                    rowBytes);
     }
 }
 
@@ -193,5 +194,6 @@ bool OffscreenContext::savePng(const std::string& path) const {
     for (size_t i = 3; i < rgba.size(); i += 4) {
         rgba[i] = 255;
     }
-    return stbi_write_png(path.c_str(), width_, height_, 4, rgba.data(), width_ * 4) != 0;
+    return stbi_write_png(path.c_str(), pixelWidth, pixelHeight, 4, rgba.data(), pixelWidth * 4) !=
+           0;
 }

@@ -18,20 +18,20 @@ public:
     bool create(int width, int height);
     void destroy();
 
-    const std::string& error() const { return error_; }
-    int width() const { return width_; }
-    int height() const { return height_; }
+    const std::string& error() const { return lastError; }
+    int width() const { return pixelWidth; }
+    int height() const { return pixelHeight; }
 
     // RGBA rows, top row first (the GL's bottom-up rows flipped).
     void readPixels(std::vector<uint8_t>& rgba) const;
     bool savePng(const std::string& path) const;
 
 private:
-    void* display_ = nullptr;
-    void* context_ = nullptr;
-    uint32_t framebuffer_ = 0;
-    uint32_t colorBuffer_ = 0;
-    std::string error_;
-    int width_ = 0;
-    int height_ = 0;
+    void* eglDisplay = nullptr;
+    void* eglContext = nullptr;
+    uint32_t framebufferObject = 0;
+    uint32_t colorTexture = 0;
+    std::string lastError;
+    int pixelWidth = 0;
+    int pixelHeight = 0;
 };

@@ -12,5 +12,3 @@ bool backendLoadEntryPoints() {
     glewExperimental = GL_TRUE;
     return glewInit() == GLEW_OK;
 }
-
-const char* backendName() { return "gl"; }

@@ -7,5 +7,3 @@
 void backendWindowHints() { glfwWindowHint(GLFW_CONTEXT_CREATION_API, GLFW_EGL_CONTEXT_API); }
 
 bool backendLoadEntryPoints() { return true; }
-
-const char* backendName() { return "gles"; }

@@ -68,7 +68,7 @@ namespace {
 TEST(FrameLoop, AllocatesNothingAfterEachScenesFirstFrame) {
     const std::filesystem::path built(LUMENFALL_BINARY_DIR);
     if (!std::filesystem::exists(built / "assets/music.msd"))
-        GTEST_SKIP() << "the content is not built in " << built;
+        LUMENFALL_SKIP_OR_FAIL("the content is not built in " << built);
 
     OffscreenContext context;
     ASSERT_TRUE(context.create(320, 180)) << context.error();

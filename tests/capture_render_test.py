@@ -110,5 +110,8 @@ class CaptureRender(unittest.TestCase):
 
 
 if __name__ == "__main__":
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+    import skipping
+    skipping.require_programs("ffmpeg", "ffprobe")
     CAPTURE, CONTENT_DIR = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     unittest.main(argv=sys.argv[:1], verbosity=2)

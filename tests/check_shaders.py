@@ -12,6 +12,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+import skipping  # noqa: E402
+
 STAGES = (("VERTEX_SHADER", ".vert"), ("FRAGMENT_SHADER", ".frag"))
 
 
@@ -45,6 +48,7 @@ def main():
         return 2
     folder = sys.argv[1]
     validator = os.environ.get("GLSLANG_VALIDATOR", "glslangValidator")
+    skipping.require_programs(validator)
     names = sorted(n for n in os.listdir(folder) if n.endswith(".glsl"))
     if not names:
         print("no .glsl files in " + folder)

@@ -133,7 +133,8 @@ protected:
 
     void SetUp() override {
         if (!dir_) {
-            GTEST_SKIP() << "no built content in " << source_ << " (build the content target)";
+            LUMENFALL_SKIP_OR_FAIL("no built content in " << source_
+                                                          << " (build the content target)");
         }
         ASSERT_TRUE(context_.create(64, 36)) << context_.error();
         Loader::Close();
@@ -261,7 +262,7 @@ TEST_F(FailurePaths, EmptyFilesAreRefusedByTheLoaderFirst) {
 // the list; the list then reads as in folder mode. The folder is not consulted.
 TEST_F(FailurePaths, FileMissingFromTheArchiveShowsTheLoaderBoxFirst) {
     if (!fs::exists(packer())) {
-        GTEST_SKIP() << "no " << packer();
+        LUMENFALL_SKIP_OR_FAIL("no " << packer());
     }
     const struct {
         const char* name;
@@ -292,7 +293,7 @@ TEST(EntryPoint, GlfwInitFailureEndsSilentlyWithZero) {
         SCOPED_TRACE(program);
         const std::string path = std::string(LUMENFALL_BINARY_DIR) + "/" + program;
         if (!fs::exists(path)) {
-            GTEST_SKIP() << "no " << path;
+            LUMENFALL_SKIP_OR_FAIL("no " << path);
         }
         TempDir dir;
         const std::string command = "cd '" + dir.path() +

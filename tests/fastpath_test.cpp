@@ -92,7 +92,7 @@ TEST_F(FastPaths, Part01PulseStaysWithinTheSineBound) {
     } cases[] = {
         {0, 0, 0.5f},       {3000, 2, 0.25f},   {40000, 6, 0.0f},  {60000, 8, 0.9f},
         {104000, 11, 0.3f}, {106905, 12, 0.7f}, {900000, 12, 0.2f}}; // far past the show: the
-                                                                     // library takes over
+                                                                     // slow sine takes over
     for (const auto& c : cases) {
         SCOPED_TRACE(c.t);
         demo_->sync.pattern = c.pattern;

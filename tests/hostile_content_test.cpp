@@ -257,7 +257,7 @@ TEST_F(HostileContent, ZipEntriesLyingAboutTheirSize) {
 TEST_F(HostileContent, TruncatedShippedFilesFailCleanlyOrLoad) {
     const fs::path shipped = builtAssets();
     if (!fs::is_directory(shipped)) {
-        GTEST_SKIP() << "no built content in " << shipped;
+        LUMENFALL_SKIP_OR_FAIL("no built content in " << shipped);
     }
     // The readers need the rest of the content beside the truncated file.
     for (const auto& entry : fs::directory_iterator(shipped)) {
@@ -381,7 +381,7 @@ constexpr const char* kMemoryLimit = "ulimit -v 2097152; ";
 TEST(HostileScores, NonsenseScoresFailWithAMessage) {
     const std::string synth = std::string(LUMENFALL_BINARY_DIR) + "/lumenfall-synth";
     if (!fs::exists(synth)) {
-        GTEST_SKIP() << "no " << synth;
+        LUMENFALL_SKIP_OR_FAIL("no " << synth);
     }
     testing_support::TempDir dir;
     std::string binary;

@@ -19,6 +19,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ModeList.h"
 #include "platform/SetupDialog.h"
+#include "support/TestSupport.h"
 
 namespace {
 
@@ -238,7 +239,7 @@ DialogRun runDialog(const std::string& keys, bool fullscreenDefault = true,
 
 TEST(SetupDialog, KeyboardChoosesModeAndWindow) {
     if (dialogDisplay().empty())
-        GTEST_SKIP() << "no Xvfb or xdotool";
+        LUMENFALL_SKIP_OR_FAIL("no Xvfb or xdotool");
     struct Case {
         const char* keys;
         bool fullscreenDefault;
@@ -273,7 +274,7 @@ TEST(SetupDialog, KeyboardChoosesModeAndWindow) {
 
 TEST(SetupDialog, CloseBoxCancels) {
     if (dialogDisplay().empty())
-        GTEST_SKIP() << "no Xvfb or xdotool";
+        LUMENFALL_SKIP_OR_FAIL("no Xvfb or xdotool");
     // What a window manager sends for the close box; GTK answers it like Escape.
     std::atomic<bool> sent{false};
     DialogChoice choice;
@@ -304,7 +305,7 @@ TEST(SetupDialog, CloseBoxCancels) {
 
 TEST(SetupDialog, NoEightBitModeKeepsStartFromProceeding) {
     if (dialogDisplay().empty())
-        GTEST_SKIP() << "no Xvfb or xdotool";
+        LUMENFALL_SKIP_OR_FAIL("no Xvfb or xdotool");
     const GLFWvidmode only565[] = {{640, 480, 5, 6, 5, 60}, {800, 600, 5, 6, 5, 60}};
     // Enter must not start; the dialog must still be up for Escape to cancel it.
     const std::string artifacts = std::string(LUMENFALL_BINARY_DIR) + "/artifacts";

@@ -4,9 +4,9 @@
 #include "Demo.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "camera/Camera.h"
+#include "math/PortableMath.h"
 #include "parts/Part01.h"
 #include "parts/Part02.h"
 #include "parts/Part03.h"
@@ -22,12 +22,6 @@ constexpr uint32_t kCloudSeed = 13886772;
 constexpr uint32_t kDirectionSeed = 771;
 constexpr uint32_t kCloudStepEvery = 100000;
 constexpr uint32_t kDirectionStepEvery = 20000;
-
-// Scene windows end at these music times; the last one ends with the music.
-constexpr uint32_t kPart01EndMs = 106905;
-constexpr uint32_t kPart02EndMs = 141813;
-constexpr uint32_t kPart03EndMs = 176721;
-constexpr uint32_t kPart04EndMs = 194175;
 
 } // namespace
 
@@ -82,8 +76,7 @@ void Demo::buildRandomDirections(std::vector<glm::vec3>& out, bool takeSteps) {
     float sine[360], cosine[360];
     for (int degrees = 0; degrees < 360; ++degrees) {
         const float radians = static_cast<float>(degrees) * kDegToRad;
-        sine[degrees] = std::sin(radians);
-        cosine[degrees] = std::cos(radians);
+        portableSinCos(radians, sine[degrees], cosine[degrees]);
     }
     out.resize(kRandomSetSize);
     glm::vec3* directions = out.data();

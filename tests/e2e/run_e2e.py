@@ -25,6 +25,9 @@ import traceback
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from xsession import XError, XSession, kill_group  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import skipping  # noqa: E402
+
 SCREEN = (1280, 1024)
 SHORT_MUSIC_SECONDS = 3
 LOAD_TIMEOUT = 60  # loading builds random sets on a software rasteriser
@@ -495,6 +498,7 @@ def main():
     parser.add_argument("--case", action="append", help="run only cases containing this")
     parser.add_argument("--keep", action="store_true", help="keep the case folders")
     args = parser.parse_args()
+    skipping.require_programs("Xvfb", "xdotool", "ffmpeg")
 
     programs = [os.path.abspath(p) for p, f in ((args.gl, "gl"), (args.gles, "gles"))
                 if args.only in (None, f)]

@@ -8,8 +8,11 @@
 #define STB_IMAGE_WRITE_STATIC
 #include <stb/stb_image_write.h>
 
-Raster::Raster(int w, int h, int c)
-    : width(w), height(h), channels(c), pixels(static_cast<size_t>(w) * h * c, 0.0f) {}
+#include "../Failure.h"
+
+Raster::Raster(int columns, int rows, int channelCount)
+    : width(columns), height(rows), channels(channelCount),
+      pixels(static_cast<size_t>(columns) * rows * channelCount, 0.0f) {}
 
 Raster coverage(int width, int height, int samples,
                 const std::function<double(double, double)>& inside) {
@@ -72,23 +75,23 @@ uint8_t toByte(float value) {
     return static_cast<uint8_t>(scaled);
 }
 
-bool writeFile(const std::string& path, const std::string& bytes, std::string& error) {
+bool writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file) {
-        error = "cannot open " + path + " for writing";
+        reportFailure("cannot open " + path + " for writing");
         return false;
     }
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!file) {
-        error = "cannot write " + path;
+        reportFailure("cannot write " + path);
         return false;
     }
     return true;
 }
 
-bool writeTga(const std::string& path, const Raster& image, std::string& error) {
+bool writeTga(const std::string& path, const Raster& image) {
     if (image.channels != 1 && image.channels != 3 && image.channels != 4) {
-        error = "TGA needs 1, 3 or 4 channels: " + path;
+        reportFailure("TGA needs 1, 3 or 4 channels: " + path);
         return false;
     }
     std::string bytes(18, '\0');
@@ -103,21 +106,21 @@ bool writeTga(const std::string& path, const Raster& image, std::string& error) 
     static const int kBgrOrder[4] = {2, 1, 0, 3};
     for (int y = 0; y < image.height; ++y) {
         for (int x = 0; x < image.width; ++x) {
-            for (int c = 0; c < image.channels; ++c) {
-                const int source = image.channels == 1 ? 0 : kBgrOrder[c];
+            for (int channel = 0; channel < image.channels; ++channel) {
+                const int source = image.channels == 1 ? 0 : kBgrOrder[channel];
                 bytes += static_cast<char>(toByte(image.at(x, y, source)));
             }
         }
     }
-    return writeFile(path, bytes, error);
+    return writeFile(path, bytes);
 }
 
-bool writePng(const std::string& path, const Raster& image, std::string& error) {
+bool writePng(const std::string& path, const Raster& image) {
     std::vector<uint8_t> bytes(image.pixels.size());
     std::transform(image.pixels.begin(), image.pixels.end(), bytes.begin(), toByte);
     if (stbi_write_png(path.c_str(), image.width, image.height, image.channels, bytes.data(),
                        image.width * image.channels) == 0) {
-        error = "cannot write " + path;
+        reportFailure("cannot write " + path);
         return false;
     }
     return true;

@@ -35,7 +35,8 @@ Raster blurred(const Raster& single, int radius);
 uint8_t toByte(float value);
 
 // Uncompressed TGA, top-left origin: 1 channel as greyscale (type 3), 3 or 4 as true colour
-// (type 2, stored BGR(A)). PNG through stb_image_write. Both return false with a message.
-bool writeTga(const std::string& path, const Raster& image, std::string& error);
-bool writePng(const std::string& path, const Raster& image, std::string& error);
-bool writeFile(const std::string& path, const std::string& bytes, std::string& error);
+// (type 2, stored BGR(A)). PNG through stb_image_write. Each reports its failure on stderr
+// and returns false.
+bool writeTga(const std::string& path, const Raster& image);
+bool writePng(const std::string& path, const Raster& image);
+bool writeFile(const std::string& path, const std::string& bytes);

@@ -95,10 +95,9 @@ int main(int argc, char** argv) {
     std::set<std::string> imageNames;
     for (const Artwork& art : artwork) {
         const std::string path = options.out + "/" + art.name;
-        const bool written = art.format == ImageFormat::Tga ? writeTga(path, art.image, error)
-                                                            : writePng(path, art.image, error);
+        const bool written =
+            art.format == ImageFormat::Tga ? writeTga(path, art.image) : writePng(path, art.image);
         if (!written) {
-            std::fprintf(stderr, "lumenfall-imagegen: %s\n", error.c_str());
             return 1;
         }
         imageNames.insert(art.name);
@@ -125,8 +124,7 @@ int main(int argc, char** argv) {
                 return 1;
             }
         }
-        if (!writeFile(options.out + "/" + name, withCrLf(text), error)) {
-            std::fprintf(stderr, "lumenfall-imagegen: %s\n", error.c_str());
+        if (!writeFile(options.out + "/" + name, withCrLf(text))) {
             return 1;
         }
         scripts.push_back(std::move(script));
@@ -150,8 +148,7 @@ int main(int argc, char** argv) {
         for (uint32_t ms : times) {
             std::ostringstream path;
             path << options.preview << "/preview-" << ms << ".png";
-            if (!writePng(path.str(), renderPreview(content, ms, 1920), error)) {
-                std::fprintf(stderr, "lumenfall-imagegen: %s\n", error.c_str());
+            if (!writePng(path.str(), renderPreview(content, ms, 1920))) {
                 return 1;
             }
         }

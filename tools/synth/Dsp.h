@@ -18,21 +18,21 @@ inline double midiToHz(double note) {
 // xorshift noise with a fixed seed; uniform in [-1, 1).
 class Noise {
 public:
-    explicit Noise(uint32_t seed) : state_(seed * 2654435761u + 0x9E3779B9u) {
-        if (state_ == 0) {
-            state_ = 1;
+    explicit Noise(uint32_t seed) : state(seed * 2654435761u + 0x9E3779B9u) {
+        if (state == 0) {
+            state = 1;
         }
     }
     double next() {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 17;
-        state_ ^= state_ << 5;
-        return static_cast<double>(state_) / 2147483648.0 - 1.0;
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return static_cast<double>(state) / 2147483648.0 - 1.0;
     }
     double unit() { return 0.5 * (next() + 1.0); } // [0, 1)
 
 private:
-    uint32_t state_;
+    uint32_t state;
 };
 
 // PolyBLEP residual for a discontinuity at phase 0 (t in [0, 1), dt = phase step).
@@ -53,11 +53,11 @@ enum class Wave { Saw = 0, Square = 1, Triangle = 2, Sine = 3 };
 // Phase-accumulating oscillator; saw and square are PolyBLEP band-limited.
 class Oscillator {
 public:
-    void setPhase(double phase) { phase_ = phase - std::floor(phase); }
+    void setPhase(double phase) { position = phase - std::floor(phase); }
     double next(Wave wave, double hz) {
         double dt = hz * (1.0 / kSampleRate);
         dt = dt < 0.49 ? dt : 0.49;
-        double t = phase_;
+        double t = position;
         double out = 0.0;
         switch (wave) {
         case Wave::Saw:
@@ -76,15 +76,15 @@ public:
             out = std::sin(2.0 * kPi * t);
             break;
         }
-        phase_ += dt;
-        if (phase_ >= 1.0) {
-            phase_ -= 1.0;
+        position += dt;
+        if (position >= 1.0) {
+            position -= 1.0;
         }
         return out;
     }
 
 private:
-    double phase_ = 0.0;
+    double position = 0.0;
 };
 
 // Topology-preserving state-variable filter; stable under fast cutoff changes.
@@ -93,38 +93,38 @@ public:
     void set(double hz, double resonance) {
         hz = std::fmin(std::fmax(hz, 16.0), kSampleRate * 0.45);
         double g = std::tan(kPi * hz / kSampleRate);
-        k_ = 2.0 - 2.0 * std::fmin(resonance, 0.98);
-        a1_ = 1.0 / (1.0 + g * (g + k_));
-        a2_ = g * a1_;
-        a3_ = g * a2_;
+        damping = 2.0 - 2.0 * std::fmin(resonance, 0.98);
+        a1 = 1.0 / (1.0 + g * (g + damping));
+        a2 = g * a1;
+        a3 = g * a2;
     }
     // Runs one sample; low, band and high outputs are read after it.
     void run(double v0) {
-        double v3 = v0 - ic2_;
-        double v1 = a1_ * ic1_ + a2_ * v3;
-        double v2 = ic2_ + a2_ * ic1_ + a3_ * v3;
-        ic1_ = 2.0 * v1 - ic1_;
-        ic2_ = 2.0 * v2 - ic2_;
+        double v3 = v0 - ic2;
+        double v1 = a1 * ic1 + a2 * v3;
+        double v2 = ic2 + a2 * ic1 + a3 * v3;
+        ic1 = 2.0 * v1 - ic1;
+        ic2 = 2.0 * v2 - ic2;
         low = v2;
         band = v1;
-        high = v0 - k_ * v1 - v2;
+        high = v0 - damping * v1 - v2;
     }
     double low = 0.0, band = 0.0, high = 0.0;
 
 private:
-    double ic1_ = 0.0, ic2_ = 0.0;
-    double k_ = 2.0, a1_ = 1.0, a2_ = 0.0, a3_ = 0.0;
+    double ic1 = 0.0, ic2 = 0.0;
+    double damping = 2.0, a1 = 1.0, a2 = 0.0, a3 = 0.0;
 };
 
 // Direct-form biquad; coefficients normalised so a0 = 1.
 class Biquad {
 public:
     void setCoefficients(double b0, double b1, double b2, double a1, double a2) {
-        b0_ = b0;
-        b1_ = b1;
-        b2_ = b2;
-        a1_ = a1;
-        a2_ = a2;
+        b0Coefficient = b0;
+        b1Coefficient = b1;
+        b2Coefficient = b2;
+        a1Coefficient = a1;
+        a2Coefficient = a2;
     }
     void highPass(double hz, double q) {
         double w = 2.0 * kPi * hz / kSampleRate;
@@ -135,15 +135,16 @@ public:
                         (1.0 - alpha) / a0);
     }
     double run(double x) {
-        double y = b0_ * x + s1_;
-        s1_ = b1_ * x - a1_ * y + s2_;
-        s2_ = b2_ * x - a2_ * y;
+        double y = b0Coefficient * x + s1;
+        s1 = b1Coefficient * x - a1Coefficient * y + s2;
+        s2 = b2Coefficient * x - a2Coefficient * y;
         return y;
     }
 
 private:
-    double b0_ = 1.0, b1_ = 0.0, b2_ = 0.0, a1_ = 0.0, a2_ = 0.0;
-    double s1_ = 0.0, s2_ = 0.0;
+    double b0Coefficient = 1.0, b1Coefficient = 0.0, b2Coefficient = 0.0, a1Coefficient = 0.0,
+           a2Coefficient = 0.0;
+    double s1 = 0.0, s2 = 0.0;
 };
 
 } // namespace dsp

@@ -12,44 +12,44 @@ using dsp::kSampleRate;
 
 class DelayLine {
 public:
-    explicit DelayLine(size_t length) : buffer_(std::max<size_t>(length, 1), 0.0) {}
-    double read() const { return buffer_[pos_]; }
+    explicit DelayLine(size_t length) : buffer(std::max<size_t>(length, 1), 0.0) {}
+    double read() const { return buffer[position]; }
     void write(double x) {
-        buffer_[pos_] = x;
-        pos_ = pos_ + 1 == buffer_.size() ? 0 : pos_ + 1;
+        buffer[position] = x;
+        position = position + 1 == buffer.size() ? 0 : position + 1;
     }
 
 private:
-    std::vector<double> buffer_;
-    size_t pos_ = 0;
+    std::vector<double> buffer;
+    size_t position = 0;
 };
 
 // Schroeder all-pass used to smear the input before it enters the network.
 class Diffuser {
 public:
-    Diffuser(size_t length, double gain) : line_(length), gain_(gain) {}
+    Diffuser(size_t length, double gain) : line(length), feedback(gain) {}
     double run(double x) {
-        double delayed = line_.read();
-        double v = x + gain_ * delayed;
-        line_.write(v);
-        return delayed - gain_ * v;
+        double delayed = line.read();
+        const double fed = x + feedback * delayed;
+        line.write(fed);
+        return delayed - feedback * fed;
     }
 
 private:
-    DelayLine line_;
-    double gain_;
+    DelayLine line;
+    double feedback;
 };
 
 class OnePoleLow {
 public:
-    void set(double hz) { a_ = std::exp(-2.0 * dsp::kPi * hz / kSampleRate); }
+    void set(double hz) { coefficient = std::exp(-2.0 * dsp::kPi * hz / kSampleRate); }
     double run(double x) {
-        y_ = x + a_ * (y_ - x);
-        return y_;
+        state = x + coefficient * (state - x);
+        return state;
     }
 
 private:
-    double a_ = 0.0, y_ = 0.0;
+    double coefficient = 0.0, state = 0.0;
 };
 
 } // namespace

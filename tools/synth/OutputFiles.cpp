@@ -7,42 +7,59 @@
 #include <cstdio>
 #include <memory>
 
+#include "../Failure.h"
+
 namespace {
 
 struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+    void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-File openForWriting(const std::string& path, std::string& error) {
-    File f(std::fopen(path.c_str(), "wb"));
-    if (!f) {
-        error = "cannot write " + path;
+File openForWriting(const std::string& path) {
+    File file(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        reportFailure("cannot write " + path);
     }
-    return f;
+    return file;
 }
 
-bool finish(File f, const std::string& path, std::string& error) {
-    bool ok = std::ferror(f.get()) == 0;
-    ok = std::fclose(f.release()) == 0 && ok;
+bool finish(File file, const std::string& path) {
+    bool ok = std::ferror(file.get()) == 0;
+    ok = std::fclose(file.release()) == 0 && ok;
     if (!ok) {
-        error = "error while writing " + path;
+        reportFailure("error while writing " + path);
     }
     return ok;
 }
 
-void putLe(std::vector<unsigned char>& out, uint32_t v, int bytes) {
+// The whole of `bytes`, then the close; false (reported) when either fails.
+bool writeAll(File file, const std::string& path, const std::vector<unsigned char>& bytes) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+        reportFailure("error while writing " + path);
+        return false;
+    }
+    return finish(std::move(file), path);
+}
+
+void putLe(std::vector<unsigned char>& out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<unsigned char>((v >> (8 * i)) & 0xFF));
+        out.push_back(static_cast<unsigned char>((value >> (8 * i)) & 0xFF));
     }
 }
 
-bool writePages(std::FILE* f, ogg_stream_state& stream, bool flush) {
+void putText(std::vector<unsigned char>& out, const char* text) {
+    for (; *text != '\0'; ++text) {
+        out.push_back(static_cast<unsigned char>(*text));
+    }
+}
+
+bool writePages(std::FILE* file, ogg_stream_state& stream, bool flush) {
     ogg_page page;
     while (flush ? ogg_stream_flush(&stream, &page) : ogg_stream_pageout(&stream, &page)) {
-        if (std::fwrite(page.header, 1, page.header_len, f) !=
+        if (std::fwrite(page.header, 1, page.header_len, file) !=
                 static_cast<size_t>(page.header_len) ||
-            std::fwrite(page.body, 1, page.body_len, f) != static_cast<size_t>(page.body_len)) {
+            std::fwrite(page.body, 1, page.body_len, file) != static_cast<size_t>(page.body_len)) {
             return false;
         }
     }
@@ -51,16 +68,16 @@ bool writePages(std::FILE* f, ogg_stream_state& stream, bool flush) {
 
 } // namespace
 
-bool writeOgg(const std::string& path, const StereoBuffer& audio, std::string& error) {
-    File f = openForWriting(path, error);
-    if (!f) {
+bool writeOgg(const std::string& path, const StereoBuffer& audio) {
+    File file = openForWriting(path);
+    if (!file) {
         return false;
     }
     vorbis_info info;
     vorbis_info_init(&info);
     if (vorbis_encode_init_vbr(&info, 2, 44100, kVorbisQuality) != 0) {
         vorbis_info_clear(&info);
-        error = "the Vorbis encoder refused 44100 Hz stereo";
+        reportFailure("the Vorbis encoder refused 44100 Hz stereo");
         return false;
     }
     vorbis_comment comment;
@@ -78,7 +95,7 @@ bool writeOgg(const std::string& path, const StereoBuffer& audio, std::string& e
     ogg_stream_packetin(&stream, &header);
     ogg_stream_packetin(&stream, &headerComment);
     ogg_stream_packetin(&stream, &headerCode);
-    bool ok = writePages(f.get(), stream, true);
+    bool ok = writePages(file.get(), stream, true);
 
     const size_t chunk = 4096;
     size_t pos = 0;
@@ -100,14 +117,14 @@ bool writeOgg(const std::string& path, const StereoBuffer& audio, std::string& e
             ogg_packet packet;
             while (ok && vorbis_bitrate_flushpacket(&state, &packet)) {
                 ogg_stream_packetin(&stream, &packet);
-                ok = writePages(f.get(), stream, false);
+                ok = writePages(file.get(), stream, false);
                 if (packet.e_o_s) {
                     ended = true;
                 }
             }
         }
     }
-    ok = ok && writePages(f.get(), stream, true);
+    ok = ok && writePages(file.get(), stream, true);
 
     ogg_stream_clear(&stream);
     vorbis_block_clear(&block);
@@ -115,27 +132,23 @@ bool writeOgg(const std::string& path, const StereoBuffer& audio, std::string& e
     vorbis_comment_clear(&comment);
     vorbis_info_clear(&info);
     if (!ok) {
-        error = "error while writing " + path;
+        reportFailure("error while writing " + path);
         return false;
     }
-    return finish(std::move(f), path, error);
+    return finish(std::move(file), path);
 }
 
-bool writeWav(const std::string& path, const StereoBuffer& audio, std::string& error) {
-    File f = openForWriting(path, error);
-    if (!f) {
+bool writeWav(const std::string& path, const StereoBuffer& audio) {
+    File file = openForWriting(path);
+    if (!file) {
         return false;
     }
     const uint32_t dataBytes = static_cast<uint32_t>(audio.frames() * 4);
     std::vector<unsigned char> bytes;
     bytes.reserve(44 + dataBytes);
-    for (char c : std::string("RIFF")) {
-        bytes.push_back(static_cast<unsigned char>(c));
-    }
+    putText(bytes, "RIFF");
     putLe(bytes, 36 + dataBytes, 4);
-    for (char c : std::string("WAVEfmt ")) {
-        bytes.push_back(static_cast<unsigned char>(c));
-    }
+    putText(bytes, "WAVEfmt ");
     putLe(bytes, 16, 4);
     putLe(bytes, 1, 2); // PCM
     putLe(bytes, 2, 2); // channels
@@ -143,59 +156,43 @@ bool writeWav(const std::string& path, const StereoBuffer& audio, std::string& e
     putLe(bytes, 44100 * 4, 4); // bytes a second
     putLe(bytes, 4, 2);         // bytes a frame
     putLe(bytes, 16, 2);
-    for (char c : std::string("data")) {
-        bytes.push_back(static_cast<unsigned char>(c));
-    }
+    putText(bytes, "data");
     putLe(bytes, dataBytes, 4);
     for (size_t i = 0; i < audio.frames(); ++i) {
-        for (float s : {audio.left[i], audio.right[i]}) {
-            long v = std::lround(std::clamp(s, -1.0f, 1.0f) * 32767.0f);
-            putLe(bytes, static_cast<uint32_t>(static_cast<int16_t>(v)) & 0xFFFF, 2);
+        for (float sample : {audio.left[i], audio.right[i]}) {
+            const long value = std::lround(std::clamp(sample, -1.0f, 1.0f) * 32767.0f);
+            putLe(bytes, static_cast<uint32_t>(static_cast<int16_t>(value)) & 0xFFFF, 2);
         }
     }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) {
-        error = "error while writing " + path;
-        return false;
-    }
-    return finish(std::move(f), path, error);
+    return writeAll(std::move(file), path, bytes);
 }
 
-bool writeLevelTrack(const std::string& path, const std::vector<uint16_t>& samples,
-                     std::string& error) {
-    File f = openForWriting(path, error);
-    if (!f) {
+bool writeLevelTrack(const std::string& path, const std::vector<uint16_t>& samples) {
+    File file = openForWriting(path);
+    if (!file) {
         return false;
     }
     std::vector<unsigned char> bytes;
     bytes.reserve(samples.size() * 2);
-    for (uint16_t s : samples) {
-        putLe(bytes, s, 2);
+    for (uint16_t sample : samples) {
+        putLe(bytes, sample, 2);
     }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) {
-        error = "error while writing " + path;
-        return false;
-    }
-    return finish(std::move(f), path, error);
+    return writeAll(std::move(file), path, bytes);
 }
 
-bool writeEvents(const std::string& path, const std::vector<NoteEvent>& events,
-                 std::string& error) {
-    File f = openForWriting(path, error);
-    if (!f) {
+bool writeEvents(const std::string& path, const std::vector<NoteEvent>& events) {
+    File file = openForWriting(path);
+    if (!file) {
         return false;
     }
     std::vector<unsigned char> bytes;
     bytes.reserve(events.size() * 8);
-    for (const NoteEvent& e : events) {
-        putLe(bytes, e.tick, 4);
+    for (const NoteEvent& event : events) {
+        putLe(bytes, event.tick, 4);
         bytes.push_back(1); // kind: note-on
-        bytes.push_back(e.channel);
-        bytes.push_back(e.value);
+        bytes.push_back(event.channel);
+        bytes.push_back(event.value);
         bytes.push_back(0);
     }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size()) {
-        error = "error while writing " + path;
-        return false;
-    }
-    return finish(std::move(f), path, error);
+    return writeAll(std::move(file), path, bytes);
 }

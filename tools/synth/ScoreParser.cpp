@@ -7,6 +7,8 @@
 #include <sstream>
 #include <utility>
 
+#include "../Failure.h"
+
 namespace {
 
 // Parameters each instrument type accepts, with their defaults. Keys shared by all types
@@ -148,14 +150,13 @@ bool parseRamp(const std::string& text, double& from, double& to) {
 
 class Parser {
 public:
-    Parser(const std::string& name, Score& score, std::string& error)
-        : name_(name), score_(score), error_(error) {}
+    Parser(const std::string& name, Score& score) : fileName(name), parsed(score) {}
 
     bool run(const std::string& text) {
         std::istringstream in(text);
         std::string raw;
         while (std::getline(in, raw)) {
-            ++lineNumber_;
+            ++lineNumber;
             if (!raw.empty() && raw.back() == '\r') {
                 raw.pop_back();
             }
@@ -166,7 +167,7 @@ public:
             }
             bool indented = line[0] == ' ' || line[0] == '\t';
             if (indented) {
-                if (!clipOpen_) {
+                if (!clipOpen) {
                     return fail("indented line outside a clip");
                 }
                 if (!clipSteps(words)) {
@@ -189,18 +190,18 @@ public:
 
 private:
     bool fail(const std::string& what) {
-        error_ = name_ + ":" + std::to_string(lineNumber_) + ": " + what;
+        reportFailure(fileName + ":" + std::to_string(lineNumber) + ": " + what);
         return false;
     }
 
-    bool directive(const std::vector<std::string>& w) {
-        const std::string& key = w[0];
+    bool directive(const std::vector<std::string>& words) {
+        const std::string& key = words[0];
         if (key == "tempo" || key == "length") {
             double value = 0;
-            if (w.size() != 2 || !parseNumber(w[1], value) || value <= 0 || value > 10000) {
+            if (words.size() != 2 || !parseNumber(words[1], value) || value <= 0 || value > 10000) {
                 return fail(key + " needs one positive number");
             }
-            (key == "tempo" ? score_.tempo : score_.lengthSeconds) = value;
+            (key == "tempo" ? parsed.tempo : parsed.lengthSeconds) = value;
             if (key == "length" && value > 1200) {
                 return fail("length is limited to 1200 seconds");
             }
@@ -211,64 +212,65 @@ private:
         }
         if (key == "rows_per_beat" || key == "rows_per_pattern" || key == "ticks_per_row") {
             int value = 0;
-            if (w.size() != 2 || !parseInt(w[1], value) || value < 1 || value > 1024) {
+            if (words.size() != 2 || !parseInt(words[1], value) || value < 1 || value > 1024) {
                 return fail(key + " needs one whole number in 1..1024");
             }
-            int& target = key == "rows_per_beat"      ? score_.rowsPerBeat
-                          : key == "rows_per_pattern" ? score_.rowsPerPattern
-                                                      : score_.ticksPerRow;
+            int& target = key == "rows_per_beat"      ? parsed.rowsPerBeat
+                          : key == "rows_per_pattern" ? parsed.rowsPerPattern
+                                                      : parsed.ticksPerRow;
             target = value;
             return true;
         }
         if (key == "fade") {
-            if (w.size() != 3 || !parseNumber(w[1], score_.fadeStart) ||
-                !parseNumber(w[2], score_.fadeEnd) || score_.fadeStart < 0 ||
-                score_.fadeEnd < score_.fadeStart) {
+            if (words.size() != 3 || !parseNumber(words[1], parsed.fadeStart) ||
+                !parseNumber(words[2], parsed.fadeEnd) || parsed.fadeStart < 0 ||
+                parsed.fadeEnd < parsed.fadeStart) {
                 return fail("fade needs a start and an end time in seconds, start <= end");
             }
             return true;
         }
         if (key == "seed") {
             double value = 0;
-            if (w.size() != 2 || !parseNumber(w[1], value) || value < 0 || value > 4294967295.0) {
+            if (words.size() != 2 || !parseNumber(words[1], value) || value < 0 ||
+                value > 4294967295.0) {
                 return fail("seed needs one whole number");
             }
-            score_.seed = static_cast<uint32_t>(value);
+            parsed.seed = static_cast<uint32_t>(value);
             return true;
         }
         if (key == "instrument") {
-            return instrument(w);
+            return instrument(words);
         }
         if (key == "progression") {
-            return progression(w);
+            return progression(words);
         }
         if (key == "clip") {
-            return clip(w);
+            return clip(words);
         }
         if (key == "pattern") {
-            return pattern(w);
+            return pattern(words);
         }
         return fail("unknown directive '" + key + "'");
     }
 
-    bool instrument(const std::vector<std::string>& w) {
-        if (w.size() < 3) {
+    bool instrument(const std::vector<std::string>& words) {
+        if (words.size() < 3) {
             return fail("instrument needs a name and a type");
         }
-        if (findInstrument(w[1]) >= 0) {
-            return fail("instrument '" + w[1] + "' is declared twice");
+        if (findInstrument(words[1]) >= 0) {
+            return fail("instrument '" + words[1] + "' is declared twice");
         }
-        auto type = kTypeNames.find(w[2]);
+        auto type = kTypeNames.find(words[2]);
         if (type == kTypeNames.end()) {
-            return fail("unknown instrument type '" + w[2] + "'");
+            return fail("unknown instrument type '" + words[2] + "'");
         }
-        if (score_.instruments.size() >= 26) {
+        if (parsed.instruments.size() >= 26) {
             return fail("at most 26 instruments (event channels 0..25)");
         }
         Instrument inst;
-        inst.name = w[1];
+        inst.name = words[1];
         inst.type = type->second;
-        inst.channel = static_cast<int>(score_.instruments.size());
+        inst.channel = static_cast<int>(parsed.instruments.size());
         inst.value = inst.type == InstrumentType::Synth ? EventValue::Note : EventValue::Velocity;
         for (const auto& p : kCommonParams) {
             inst.params[p.first] = p.second;
@@ -276,18 +278,18 @@ private:
         for (const auto& p : kTypeParams.at(inst.type)) {
             inst.params[p.first] = p.second;
         }
-        for (size_t i = 3; i < w.size(); ++i) {
-            size_t eq = w[i].find('=');
+        for (size_t i = 3; i < words.size(); ++i) {
+            size_t eq = words[i].find('=');
             if (eq == std::string::npos || eq == 0) {
-                return fail("expected key=value, got '" + w[i] + "'");
+                return fail("expected key=value, got '" + words[i] + "'");
             }
-            std::string k = w[i].substr(0, eq);
-            std::string v = w[i].substr(eq + 1);
+            std::string k = words[i].substr(0, eq);
+            std::string v = words[i].substr(eq + 1);
             if (!instrumentParam(inst, k, v)) {
                 return false;
             }
         }
-        score_.instruments.push_back(inst);
+        parsed.instruments.push_back(inst);
         return true;
     }
 
@@ -375,23 +377,23 @@ private:
         return true;
     }
 
-    bool progression(const std::vector<std::string>& w) {
-        if (w.size() < 3) {
+    bool progression(const std::vector<std::string>& words) {
+        if (words.size() < 3) {
             return fail("progression needs a name and at least one chord");
         }
-        if (findProgression(w[1]) >= 0) {
-            return fail("progression '" + w[1] + "' is declared twice");
+        if (findProgression(words[1]) >= 0) {
+            return fail("progression '" + words[1] + "' is declared twice");
         }
         Progression prog;
-        prog.name = w[1];
-        for (size_t i = 2; i < w.size(); ++i) {
+        prog.name = words[1];
+        for (size_t i = 2; i < words.size(); ++i) {
             ChordSlot slot;
-            std::string symbol = w[i];
+            std::string symbol = words[i];
             size_t colon = symbol.find(':');
             if (colon != std::string::npos) {
                 if (!parseInt(symbol.substr(colon + 1), slot.rows) || slot.rows < 1 ||
                     slot.rows > 4096) {
-                    return fail("bad chord length in '" + w[i] + "'");
+                    return fail("bad chord length in '" + words[i] + "'");
                 }
                 symbol = symbol.substr(0, colon);
             }
@@ -401,36 +403,36 @@ private:
             prog.totalRows += slot.rows;
             prog.slots.push_back(slot);
         }
-        score_.progressions.push_back(prog);
+        parsed.progressions.push_back(prog);
         return true;
     }
 
-    bool clip(const std::vector<std::string>& w) {
-        if (w.size() < 3 || (w[2] != "grid" && w[2] != "notes")) {
+    bool clip(const std::vector<std::string>& words) {
+        if (words.size() < 3 || (words[2] != "grid" && words[2] != "notes")) {
             return fail("clip needs a name and 'grid' or 'notes'");
         }
-        if (findClip(w[1]) >= 0) {
-            return fail("clip '" + w[1] + "' is declared twice");
+        if (findClip(words[1]) >= 0) {
+            return fail("clip '" + words[1] + "' is declared twice");
         }
         Clip c;
-        c.name = w[1];
-        c.line = lineNumber_;
-        for (size_t i = 3; i < w.size(); ++i) {
-            if (w[i].rfind("step=", 0) != 0 || !parseInt(w[i].substr(5), c.stepRows) ||
+        c.name = words[1];
+        c.line = lineNumber;
+        for (size_t i = 3; i < words.size(); ++i) {
+            if (words[i].rfind("step=", 0) != 0 || !parseInt(words[i].substr(5), c.stepRows) ||
                 c.stepRows < 1 || c.stepRows > 256) {
-                return fail("bad clip option '" + w[i] + "' (expected step=<rows>)");
+                return fail("bad clip option '" + words[i] + "' (expected step=<rows>)");
             }
         }
-        score_.clips.push_back(c);
-        clipOpen_ = true;
-        clipIsGrid_ = w[2] == "grid";
+        parsed.clips.push_back(c);
+        clipOpen = true;
+        clipIsGrid = words[2] == "grid";
         return true;
     }
 
     bool clipSteps(const std::vector<std::string>& words) {
-        Clip& c = score_.clips.back();
+        Clip& c = parsed.clips.back();
         for (const std::string& word : words) {
-            if (clipIsGrid_) {
+            if (clipIsGrid) {
                 for (char ch : word) {
                     Step s;
                     if (ch == '.') {
@@ -459,18 +461,18 @@ private:
         return true;
     }
 
-    bool noteStep(std::string word, Step& s) {
+    bool noteStep(std::string word, Step& step) {
         if (word == ".") {
-            s.kind = StepKind::Rest;
+            step.kind = StepKind::Rest;
             return true;
         }
         if (word == "-") {
-            s.kind = StepKind::Hold;
+            step.kind = StepKind::Hold;
             return true;
         }
-        s.kind = StepKind::Play;
+        step.kind = StepKind::Play;
         if (word.back() == '!' || word.back() == '?') {
-            s.velocity = word.back() == '!' ? 1.0f : 0.5f;
+            step.velocity = word.back() == '!' ? 1.0f : 0.5f;
             word.pop_back();
         }
         size_t start = 0;
@@ -479,7 +481,7 @@ private:
             std::string part =
                 word.substr(start, plus == std::string::npos ? std::string::npos : plus - start);
             if (part == "*") {
-                s.fullChord = true;
+                step.fullChord = true;
             } else if (part.size() >= 2 && part[0] == 't') {
                 Pitch p;
                 p.chordTone = true;
@@ -490,13 +492,13 @@ private:
                 if (!parseInt(part.substr(1), p.value) || p.value < 0 || p.value > 15) {
                     return fail("bad chord tone '" + part + "' (t0..t15)");
                 }
-                s.pitches.push_back(p);
+                step.pitches.push_back(p);
             } else {
                 Pitch p;
                 if (!parseNoteName(part, p.value)) {
                     return fail("bad note '" + part + "'");
                 }
-                s.pitches.push_back(p);
+                step.pitches.push_back(p);
             }
             if (plus == std::string::npos) {
                 break;
@@ -507,43 +509,43 @@ private:
     }
 
     bool closeClip() {
-        if (clipOpen_ && score_.clips.back().steps.empty()) {
-            lineNumber_ = score_.clips.back().line;
-            return fail("clip '" + score_.clips.back().name + "' has no steps");
+        if (clipOpen && parsed.clips.back().steps.empty()) {
+            lineNumber = parsed.clips.back().line;
+            return fail("clip '" + parsed.clips.back().name + "' has no steps");
         }
-        clipOpen_ = false;
+        clipOpen = false;
         return true;
     }
 
-    bool pattern(const std::vector<std::string>& w) {
-        if (w.size() < 2) {
+    bool pattern(const std::vector<std::string>& words) {
+        if (words.size() < 2) {
             return fail("pattern needs a pattern number or range");
         }
         PatternLine pl;
-        pl.line = lineNumber_;
-        pl.rows = score_.rowsPerPattern;
-        size_t dash = w[1].find('-');
+        pl.line = lineNumber;
+        pl.rows = parsed.rowsPerPattern;
+        size_t dash = words[1].find('-');
         if (dash == std::string::npos) {
-            if (!parseInt(w[1], pl.first)) {
-                return fail("bad pattern number '" + w[1] + "'");
+            if (!parseInt(words[1], pl.first)) {
+                return fail("bad pattern number '" + words[1] + "'");
             }
             pl.last = pl.first;
-        } else if (!parseInt(w[1].substr(0, dash), pl.first) ||
-                   !parseInt(w[1].substr(dash + 1), pl.last)) {
-            return fail("bad pattern range '" + w[1] + "'");
+        } else if (!parseInt(words[1].substr(0, dash), pl.first) ||
+                   !parseInt(words[1].substr(dash + 1), pl.last)) {
+            return fail("bad pattern range '" + words[1] + "'");
         }
-        int expected = score_.lines.empty() ? 0 : score_.lines.back().last + 1;
+        int expected = parsed.lines.empty() ? 0 : parsed.lines.back().last + 1;
         if (pl.first != expected || pl.last < pl.first || pl.last > 999) {
             return fail("patterns must follow on without gaps: expected pattern " +
                         std::to_string(expected));
         }
-        for (size_t i = 2; i < w.size(); ++i) {
-            size_t eq = w[i].find('=');
+        for (size_t i = 2; i < words.size(); ++i) {
+            size_t eq = words[i].find('=');
             if (eq == std::string::npos || eq == 0) {
-                return fail("expected key=value, got '" + w[i] + "'");
+                return fail("expected key=value, got '" + words[i] + "'");
             }
-            std::string k = w[i].substr(0, eq);
-            std::string v = w[i].substr(eq + 1);
+            std::string k = words[i].substr(0, eq);
+            std::string v = words[i].substr(eq + 1);
             if (k == "rows") {
                 if (!parseInt(v, pl.rows) || pl.rows < 1 || pl.rows > 4096) {
                     return fail("rows must be a whole number in 1..4096");
@@ -557,7 +559,7 @@ private:
                 return false;
             }
         }
-        score_.lines.push_back(pl);
+        parsed.lines.push_back(pl);
         return true;
     }
 
@@ -600,50 +602,49 @@ private:
     }
 
     bool finish() {
-        if (score_.lines.empty()) {
+        if (parsed.lines.empty()) {
             return fail("the score has no patterns");
         }
-        double songSeconds = score_.patternStartRow(score_.patternCount()) * score_.rowSeconds();
-        if (songSeconds + 1e-6 < score_.lengthSeconds - 30.0) {
+        double songSeconds = parsed.patternStartRow(parsed.patternCount()) * parsed.rowSeconds();
+        if (songSeconds + 1e-6 < parsed.lengthSeconds - 30.0) {
             return fail("the patterns end long before the length");
         }
-        if (score_.fadeEnd > score_.lengthSeconds + 1e-9) {
+        if (parsed.fadeEnd > parsed.lengthSeconds + 1e-9) {
             return fail("the fade ends after the length");
         }
         return true;
     }
 
     int findInstrument(const std::string& n) const {
-        for (size_t i = 0; i < score_.instruments.size(); ++i) {
-            if (score_.instruments[i].name == n) {
+        for (size_t i = 0; i < parsed.instruments.size(); ++i) {
+            if (parsed.instruments[i].name == n) {
                 return static_cast<int>(i);
             }
         }
         return -1;
     }
     int findProgression(const std::string& n) const {
-        for (size_t i = 0; i < score_.progressions.size(); ++i) {
-            if (score_.progressions[i].name == n) {
+        for (size_t i = 0; i < parsed.progressions.size(); ++i) {
+            if (parsed.progressions[i].name == n) {
                 return static_cast<int>(i);
             }
         }
         return -1;
     }
     int findClip(const std::string& n) const {
-        for (size_t i = 0; i < score_.clips.size(); ++i) {
-            if (score_.clips[i].name == n) {
+        for (size_t i = 0; i < parsed.clips.size(); ++i) {
+            if (parsed.clips[i].name == n) {
                 return static_cast<int>(i);
             }
         }
         return -1;
     }
 
-    const std::string& name_;
-    Score& score_;
-    std::string& error_;
-    int lineNumber_ = 0;
-    bool clipOpen_ = false;
-    bool clipIsGrid_ = false;
+    const std::string& fileName;
+    Score& parsed;
+    int lineNumber = 0;
+    bool clipOpen = false;
+    bool clipIsGrid = false;
 };
 
 } // namespace
@@ -716,17 +717,16 @@ bool parseChordName(const std::string& text, Chord& chord) {
     return true;
 }
 
-bool parseScore(const std::string& text, const std::string& name, Score& score,
-                std::string& error) {
+bool parseScore(const std::string& text, const std::string& name, Score& score) {
     score = Score();
-    Parser parser(name, score, error);
+    Parser parser(name, score);
     return parser.run(text);
 }
 
-bool loadScore(const std::string& path, Score& score, std::string& error) {
+bool loadScore(const std::string& path, Score& score) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        error = path + ": cannot open the score";
+        reportFailure(path + ": cannot open the score");
         return false;
     }
     std::ostringstream text;
@@ -736,5 +736,5 @@ bool loadScore(const std::string& path, Score& score, std::string& error) {
     if (slash != std::string::npos) {
         name = name.substr(slash + 1);
     }
-    return parseScore(text.str(), name, score, error);
+    return parseScore(text.str(), name, score);
 }

@@ -18,10 +18,11 @@
 
 #include "Score.h"
 
-bool parseScore(const std::string& text, const std::string& name, Score& score, std::string& error);
+// Fills `score`; a fault is reported on stderr with the file name and line.
+bool parseScore(const std::string& text, const std::string& name, Score& score);
 
 // Reads a whole file and parses it; a missing file is reported like a parse error.
-bool loadScore(const std::string& path, Score& score, std::string& error);
+bool loadScore(const std::string& path, Score& score);
 
 // "A4" -> 69; returns false for anything that is not a note name in MIDI range.
 bool parseNoteName(const std::string& text, int& note);

@@ -19,34 +19,34 @@ constexpr int kControlRate = 16;     // samples between filter updates
 class Adsr {
 public:
     Adsr(double attack, double decay, double sustain, double release, double gate)
-        : attackStep_(1.0 / (std::max(attack, kMinAttack) * kSampleRate)),
-          decayFactor_(std::exp(-1.0 / (decay * kSampleRate))),
-          releaseFactor_(std::exp(-1.0 / (release * kSampleRate))), sustain_(sustain),
-          gateSamples_(static_cast<long>(std::llround(gate * kSampleRate))) {}
+        : attackStep(1.0 / (std::max(attack, kMinAttack) * kSampleRate)),
+          decayFactor(std::exp(-1.0 / (decay * kSampleRate))),
+          releaseFactor(std::exp(-1.0 / (release * kSampleRate))), sustainLevel(sustain),
+          gateSamples(static_cast<long>(std::llround(gate * kSampleRate))) {}
     double next() {
-        if (sample_ < gateSamples_) {
-            if (attacking_) {
-                level_ += attackStep_;
-                if (level_ >= 1.0) {
-                    level_ = 1.0;
-                    attacking_ = false;
+        if (samplesDone < gateSamples) {
+            if (attacking) {
+                level += attackStep;
+                if (level >= 1.0) {
+                    level = 1.0;
+                    attacking = false;
                 }
             } else {
-                level_ = sustain_ + (level_ - sustain_) * decayFactor_;
+                level = sustainLevel + (level - sustainLevel) * decayFactor;
             }
         } else {
-            level_ *= releaseFactor_;
+            level *= releaseFactor;
         }
-        ++sample_;
-        return level_;
+        ++samplesDone;
+        return level;
     }
 
 private:
-    double attackStep_, decayFactor_, releaseFactor_, sustain_;
-    long gateSamples_;
-    long sample_ = 0;
-    double level_ = 0.0;
-    bool attacking_ = true;
+    double attackStep, decayFactor, releaseFactor, sustainLevel;
+    long gateSamples;
+    long samplesDone = 0;
+    double level = 0.0;
+    bool attacking = true;
 };
 
 // Gain that removes the step at the very end of a rendered tail.

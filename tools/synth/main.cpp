@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "../Failure.h"
 #include "OutputFiles.h"
 #include "Renderer.h"
 #include "ScoreParser.h"
@@ -34,68 +35,64 @@ struct Options {
     bool quiet = false;
 };
 
-int usage(const char* message) {
+// Reports a command-line fault with the usage text; false.
+bool usageError(const std::string& message) {
+    reportFailure(message);
     std::fprintf(stderr,
-                 "lumenfall-synth: %s\n"
                  "usage: lumenfall-synth --score <score.txt> --out <dir> [--spectrogram <png>]\n"
-                 "                       [--wav <wav>] [--patterns <count>] [--quiet]\n",
-                 message);
-    return 2;
+                 "                       [--wav <wav>] [--patterns <count>] [--quiet]\n");
+    return false;
 }
 
-bool parseArgs(int argc, char** argv, Options& o, std::string& error) {
+bool parseArgs(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--quiet") {
-            o.quiet = true;
+            options.quiet = true;
             continue;
         }
         if (i + 1 >= argc) {
-            error = "missing value after " + arg;
-            return false;
+            return usageError("missing value after " + arg);
         }
         std::string value = argv[++i];
         if (arg == "--score") {
-            o.score = value;
+            options.score = value;
         } else if (arg == "--out") {
-            o.out = value;
+            options.out = value;
         } else if (arg == "--spectrogram") {
-            o.spectrogram = value;
+            options.spectrogram = value;
         } else if (arg == "--wav") {
-            o.wav = value;
+            options.wav = value;
         } else if (arg == "--patterns") {
             char* end = nullptr;
-            long n = std::strtol(value.c_str(), &end, 10);
-            if (end == value.c_str() || *end != '\0' || n < 1 || n > 999) {
-                error = "--patterns needs a count of 1..999";
-                return false;
+            const long count = std::strtol(value.c_str(), &end, 10);
+            if (end == value.c_str() || *end != '\0' || count < 1 || count > 999) {
+                return usageError("--patterns needs a count of 1..999");
             }
-            o.patterns = static_cast<int>(n);
+            options.patterns = static_cast<int>(count);
         } else {
-            error = "unknown option " + arg;
-            return false;
+            return usageError("unknown option " + arg);
         }
     }
-    if (o.score.empty() || o.out.empty()) {
-        error = "--score and --out are required";
-        return false;
+    if (options.score.empty() || options.out.empty()) {
+        return usageError("--score and --out are required");
     }
     return true;
 }
 
 // Runs `sox <wav> -n spectrogram -o <png>` without a shell; true when sox exits with 0.
-bool drawSpectrogram(const std::string& wav, const std::string& png, std::string& error) {
+bool drawSpectrogram(const std::string& wav, const std::string& png) {
     std::string title = "lumenfall";
     const char* args[] = {"sox", wav.c_str(),   "-n", "spectrogram", "-x",   "1800", "-y", "513",
                           "-t",  title.c_str(), "-o", png.c_str(),   nullptr};
     pid_t pid = 0;
     if (posix_spawnp(&pid, "sox", nullptr, nullptr, const_cast<char* const*>(args), environ) != 0) {
-        error = "cannot start sox";
+        reportFailure("cannot start sox");
         return false;
     }
     int status = 0;
     if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        error = "sox could not draw " + png;
+        reportFailure("sox could not draw " + png);
         return false;
     }
     return true;
@@ -105,15 +102,13 @@ bool drawSpectrogram(const std::string& wav, const std::string& png, std::string
 
 int main(int argc, char** argv) {
     Options options;
-    std::string error;
-    if (!parseArgs(argc, argv, options, error)) {
-        return usage(error.c_str());
+    if (!parseArgs(argc, argv, options)) {
+        return 2;
     }
     auto started = std::chrono::steady_clock::now();
 
     Score score;
-    if (!loadScore(options.score, score, error)) {
-        std::fprintf(stderr, "lumenfall-synth: %s\n", error.c_str());
+    if (!loadScore(options.score, score)) {
         return 1;
     }
     Sequence seq = buildSequence(score, options.patterns);
@@ -121,31 +116,28 @@ int main(int argc, char** argv) {
 
     mkdir(options.out.c_str(), 0755);
     const std::string dir = options.out + "/";
-    bool ok = writeOgg(dir + "music.ogg", render.mix, error) &&
-              writeEvents(dir + "music.msd", seq.events, error);
+    bool ok = writeOgg(dir + "music.ogg", render.mix) && writeEvents(dir + "music.msd", seq.events);
     for (int k = 0; ok && k < kLevelTracks; ++k) {
         char name[16];
         std::snprintf(name, sizeof name, "%02d.rms", k + 1);
-        ok = writeLevelTrack(dir + name, render.levels[k], error);
+        ok = writeLevelTrack(dir + name, render.levels[k]);
     }
     if (ok && !options.wav.empty()) {
-        ok = writeWav(options.wav, render.mix, error);
+        ok = writeWav(options.wav, render.mix);
     }
     if (ok && !options.spectrogram.empty()) {
         char temp[] = "/tmp/lumenfall-synth-XXXXXX.wav";
         int fd = mkstemps(temp, 4);
         if (fd < 0) {
-            error = "cannot create a temporary file";
+            reportFailure("cannot create a temporary file");
             ok = false;
         } else {
             close(fd);
-            ok = writeWav(temp, render.mix, error) &&
-                 drawSpectrogram(temp, options.spectrogram, error);
+            ok = writeWav(temp, render.mix) && drawSpectrogram(temp, options.spectrogram);
             unlink(temp);
         }
     }
     if (!ok) {
-        std::fprintf(stderr, "lumenfall-synth: %s\n", error.c_str());
         return 1;
     }
     if (!options.quiet) {

@@ -1,11 +1,11 @@
 #include "camera/Camera.h"
 
-#include <cmath>
-
 #include <glm/gtc/matrix_transform.hpp>
 
+#include "math/PortableMath.h"
+
 void Camera::update() {
-    projection = glm::perspective(fov * kDegToRad, aspect, zNear, zFar);
+    projection = portablePerspective(fov * kDegToRad, aspect, zNear, zFar);
     view = glm::lookAt(eye, target, up);
 
     // The side direction is not normalised: its length is |up| * sin(angle(forward, up)).
@@ -16,15 +16,18 @@ void Camera::update() {
     view = glm::translate(view, viewOffset * forward);
 
     // Rx * Ry * Rz: on a point, Z turns first and X last.
-    model = glm::rotate(glm::mat4(1.0f), rotationX * kDegToRad, glm::vec3(1.0f, 0.0f, 0.0f));
-    model = glm::rotate(model, rotationY * kDegToRad, glm::vec3(0.0f, 1.0f, 0.0f));
-    model = glm::rotate(model, rotationZ * kDegToRad, glm::vec3(0.0f, 0.0f, 1.0f));
+    model = portableRotate(glm::mat4(1.0f), rotationX * kDegToRad, glm::vec3(1.0f, 0.0f, 0.0f));
+    model = portableRotate(model, rotationY * kDegToRad, glm::vec3(0.0f, 1.0f, 0.0f));
+    model = portableRotate(model, rotationZ * kDegToRad, glm::vec3(0.0f, 0.0f, 1.0f));
 }
 
 glm::vec3 rotateVector(const glm::vec3& v, float a, float b) {
     const float angleA = a * kDegToRad;
     const float angleB = b * kDegToRad;
-    return rotateVector(v, std::sin(angleA), std::cos(angleA), std::sin(angleB), std::cos(angleB));
+    float sinA, cosA, sinB, cosB;
+    portableSinCos(angleA, sinA, cosA);
+    portableSinCos(angleB, sinB, cosB);
+    return rotateVector(v, sinA, cosA, sinB, cosB);
 }
 
 glm::vec3 rotateVector(const glm::vec3& v, float sinA, float cosA, float sinB, float cosB) {

@@ -1,7 +1,8 @@
 #pragma once
 // The scene camera: lens, look-at frame, three offsets applied after the look-at and three
 // model rotations. update() turns the fields into projection, view and model matrices.
-// Angles are degrees, converted with the single-precision factor just before GLM is called.
+// Angles are degrees, converted with the single-precision factor just before the matrices are
+// built (with the portable sine and cosine, so every machine gets the same ones).
 
 #include <glm/glm.hpp>
 

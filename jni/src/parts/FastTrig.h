@@ -2,7 +2,8 @@
 // Sine and cosine in single precision, written without branches or calls so that a loop over
 // arrays of angles vectorises. Against std::sin and std::cos on floats the absolute error is
 // at most kFastTrigMaxError for |x| <= kFastTrigLimit (the scenes' angles stay far below it);
-// callers fall back to the library beyond the limit, and where a decision could flip.
+// callers fall back to portableSin (math/PortableMath.h) beyond the limit, and where a
+// decision could flip.
 
 #include <cstdint>
 

@@ -11,6 +11,13 @@
 
 #include "platform/gl.h"
 
+// Scene windows end at these music times and each scene starts where the one before ends; the
+// last one ends with the music.
+constexpr uint32_t kPart01EndMs = 106905;
+constexpr uint32_t kPart02EndMs = 141813;
+constexpr uint32_t kPart03EndMs = 176721;
+constexpr uint32_t kPart04EndMs = 194175;
+
 class Demo;
 class ParticleSet;
 struct Camera;

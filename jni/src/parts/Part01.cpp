@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "demo/Demo.h"
+#include "math/PortableMath.h"
 #include "parts/FastTrig.h"
 
 namespace {
@@ -96,11 +97,11 @@ void Part01::updateColors(uint32_t t, uint32_t count) {
             pulse[j] = std::fabs(s);
             outOfRange |= std::fabs(argument[j]) > kFastTrigLimit ? 1 : 0;
         }
-        // Far past the show's times the reduction is no longer exact: use the library.
+        // Far past the show's times the fast reduction is no longer exact: use the slow sine.
         if (outOfRange) {
             for (uint32_t j = 0; j < n; ++j) {
                 if (!(std::fabs(argument[j]) <= kFastTrigLimit))
-                    pulse[j] = std::fabs(std::sin(argument[j]));
+                    pulse[j] = std::fabs(portableSin(argument[j]));
             }
         }
         // The tint is white for the whole show, so red and green are the pulse itself.

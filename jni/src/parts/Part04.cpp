@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr float kStartMs = 176721.0f;
+constexpr float kStartMs = static_cast<float>(kPart03EndMs);
 constexpr float kLengthMs = 17454.0f; // two patterns
 
 } // namespace

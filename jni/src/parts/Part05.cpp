@@ -13,7 +13,7 @@ float part05CloudGrowth = 0.0f;
 
 namespace {
 
-constexpr uint32_t kStartMs = 194175;
+constexpr uint32_t kStartMs = kPart04EndMs;
 constexpr uint32_t kVegeStartMs = 211630;
 constexpr uint32_t kSecondPointOffset = 1000; // q = point k + 1000
 

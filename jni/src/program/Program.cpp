@@ -23,6 +23,20 @@ std::string cacheKey(const std::string& name, const std::vector<std::string>& de
     return key;
 }
 
+// The driver's info log of a shader or a program, or `fallback` where the driver leaves it
+// empty: the failure must still be seen.
+template <typename GetParameter, typename GetLog>
+std::string infoLog(GLuint object, GetParameter getParameter, GetLog getLog,
+                    const std::string& fallback) {
+    GLint logLength = 0;
+    getParameter(object, GL_INFO_LOG_LENGTH, &logLength);
+    std::vector<GLchar> log(static_cast<size_t>(logLength > 0 ? logLength : 0) + 1, '\0');
+    GLsizei written = 0;
+    getLog(object, static_cast<GLsizei>(log.size()), &written, log.data());
+    const std::string message(log.data());
+    return message.empty() ? fallback : message;
+}
+
 } // namespace
 
 bool Program::Load(const std::string& name) {
@@ -112,17 +126,8 @@ GLuint Program::CompileShader(const std::vector<std::string>& stageLines, const 
         return shader;
     }
 
-    GLint logLength = 0;
-    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &logLength);
-    std::vector<GLchar> log(static_cast<size_t>(logLength > 0 ? logLength : 0) + 1, '\0');
-    GLsizei written = 0;
-    glGetShaderInfoLog(shader, static_cast<GLsizei>(log.size()), &written, log.data());
-    std::string message(log.data());
-    if (message.empty()) {
-        // Some drivers leave the log empty; the failure must still be seen.
-        message = "Shader compile error : " + asset.name;
-    }
-    reportError(message);
+    reportError(
+        infoLog(shader, glGetShaderiv, glGetShaderInfoLog, "Shader compile error : " + asset.name));
     glDeleteShader(shader);
     return 0;
 }
@@ -151,16 +156,7 @@ GLuint Program::Link(GLuint vertex, GLuint fragment) {
         return linked;
     }
 
-    GLint logLength = 0;
-    glGetProgramiv(linked, GL_INFO_LOG_LENGTH, &logLength);
-    std::vector<GLchar> log(static_cast<size_t>(logLength > 0 ? logLength : 0) + 1, '\0');
-    GLsizei written = 0;
-    glGetProgramInfoLog(linked, static_cast<GLsizei>(log.size()), &written, log.data());
-    std::string message(log.data());
-    if (message.empty()) {
-        message = "Program link error";
-    }
-    reportError(message);
+    reportError(infoLog(linked, glGetProgramiv, glGetProgramInfoLog, "Program link error"));
     glDeleteShader(vertex);
     glDeleteShader(fragment);
     glDeleteProgram(linked);
