@@ -57,6 +57,8 @@ uint64_t Music::endPositionBytes() const {
     return lengthBytes > endMarginBytes ? lengthBytes - endMarginBytes : lengthBytes;
 }
 
+bool Music::ended() const { return audio::channelEnded(stream); }
+
 void Music::teardown() {
     if (stream != 0 && audio::stop() && audio::streamFree(stream)) {
         stream = 0;
