@@ -302,8 +302,7 @@ bool channelPlay(uint32_t handle, bool restart) {
         s.endHanded = false;
         s.playing = true;
     }
-    if (state.output != nullptr && !state.outputLost &&
-        !state.output->begin(s.rate, feed)) {
+    if (state.output != nullptr && !state.outputLost && !state.output->begin(s.rate, feed)) {
         state.outputLost = true; // the output would not take the stream: play on in silence
     }
     s.smooth.reset();

@@ -1,15 +1,20 @@
 // The desktop's sound server through libpulse (PulseAudio, or PipeWire's server for the same
 // clients). The stream is made for each run at the music's own rate, so nothing is resampled
-// here; the server reports the playback time at the speaker, interpolated between its timing
-// updates and with its own and the device's latency taken off.
+// here. The server's timing reports say how far it has read and how much of that the device
+// still holds; between reports the position moves on at the rate. (libpulse's own
+// interpolation is not used: it runs on at the start while a sink that rendered ahead still
+// holds a second of silence, then has to stand still until the sound catches up.)
 
 #include "platform/AudioOutput.h"
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
+
+#include <sys/time.h>
 
 namespace {
 
@@ -17,6 +22,7 @@ constexpr auto kAnswerTimeout = std::chrono::seconds(3);
 constexpr pa_usec_t kTargetLatency = 50 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kRequestSize = 10 * PA_USEC_PER_MSEC;
 constexpr int kBytesPerFrame = 4;
+constexpr auto kUpdateEvery = std::chrono::milliseconds(20);
 
 class PulseOutput final : public AudioOutput {
 public:
@@ -51,6 +57,7 @@ private:
     uint64_t written = 0; // output frames handed to the server since begin
     int streamRate = 44100;
     bool corked = false;
+    std::chrono::steady_clock::time_point lastUpdate{};
     std::atomic<bool> gone{false};
 };
 
@@ -130,8 +137,8 @@ void PulseOutput::onWrite(pa_stream* stream, size_t bytes, void* self) {
         }
         const size_t frames = size / kBytesPerFrame;
         output->feed(static_cast<int16_t*>(data), static_cast<int>(frames), output->written);
-        if (pa_stream_write(stream, data, frames * kBytesPerFrame, nullptr, 0,
-                            PA_SEEK_RELATIVE) < 0) {
+        if (pa_stream_write(stream, data, frames * kBytesPerFrame, nullptr, 0, PA_SEEK_RELATIVE) <
+            0) {
             return;
         }
         output->written += frames;
@@ -169,12 +176,14 @@ bool PulseOutput::begin(int rate, Feed newFeed) {
     pa_buffer_attr buffer{};
     buffer.maxlength = static_cast<uint32_t>(-1);
     buffer.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatency, &spec));
-    buffer.prebuf = static_cast<uint32_t>(-1);
+    // Start once one request is there: the server's own choice (the whole target) can be
+    // more than its first request, and then nothing plays until a timer runs out.
     buffer.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestSize, &spec));
+    buffer.prebuf = buffer.minreq;
     buffer.fragsize = static_cast<uint32_t>(-1);
-    const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY |
-        (corked ? PA_STREAM_START_CORKED : 0));
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY |
+                                       (corked ? PA_STREAM_START_CORKED : 0));
     bool ready = pa_stream_connect_playback(stream, nullptr, &buffer, flags, nullptr, nullptr) >= 0;
     ready = ready && waitUntil([this] { return pa_stream_get_state(stream) == PA_STREAM_READY; });
     unlock();
@@ -194,12 +203,37 @@ void PulseOutput::pause(bool paused) {
 }
 
 bool PulseOutput::playedFrames(double& frames) {
-    pa_usec_t time = 0;
-    if (stream == nullptr || pa_stream_get_state(stream) != PA_STREAM_READY ||
-        pa_stream_get_time(stream, &time) < 0) {
+    if (stream == nullptr || pa_stream_get_state(stream) != PA_STREAM_READY) {
         return false;
     }
-    frames = static_cast<double>(time) * streamRate / PA_USEC_PER_SEC;
+    // Fresh timing now and then; the read itself never waits for the server.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastUpdate > kUpdateEvery) {
+        lastUpdate = now;
+        if (pa_operation* update = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
+            pa_operation_unref(update);
+        }
+    }
+    const pa_timing_info* info = pa_stream_get_timing_info(stream);
+    if (info == nullptr || info->read_index_corrupt) {
+        return false;
+    }
+    // At the moment of the report the speaker was the device's latency behind what the server
+    // had taken from us; since then it has moved on at the rate, while playing, but never past
+    // what was written.
+    const double rate = streamRate;
+    double played =
+        static_cast<double>(info->read_index) / kBytesPerFrame +
+        (static_cast<double>(info->transport_usec) - static_cast<double>(info->sink_usec)) * rate /
+            PA_USEC_PER_SEC;
+    if (info->playing && !corked) {
+        timeval wall{};
+        gettimeofday(&wall, nullptr);
+        const double age = static_cast<double>(pa_timeval_diff(&wall, &info->timestamp));
+        played +=
+            (pa_timeval_cmp(&wall, &info->timestamp) > 0 ? age : 0.0) * rate / PA_USEC_PER_SEC;
+    }
+    frames = std::clamp(played, 0.0, static_cast<double>(written));
     return true;
 }
 

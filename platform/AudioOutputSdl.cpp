@@ -104,7 +104,8 @@ void SDLCALL SdlOutput::fill(void* self, Uint8* bytes, int length) {
     auto* output = static_cast<SdlOutput*>(self);
     const int frames = length / 4;
     if (output->feed != nullptr) {
-        output->feed(reinterpret_cast<int16_t*>(bytes), frames, output->handed + output->latestFrames);
+        output->feed(reinterpret_cast<int16_t*>(bytes), frames,
+                     output->handed + output->latestFrames);
     } else {
         std::memset(bytes, 0, static_cast<size_t>(length));
     }

@@ -207,8 +207,7 @@ TEST_F(AudioTest, AnyRateAndLayoutHasItsOwnLength) {
             ASSERT_NE(handle, 0u);
             const uint64_t length = audio::channelGetLength(handle);
             EXPECT_EQ(length, frames * channels * 2);
-            EXPECT_EQ(static_cast<int>(audio::channelBytes2Seconds(handle, length) * 1000.0),
-                      300);
+            EXPECT_EQ(static_cast<int>(audio::channelBytes2Seconds(handle, length) * 1000.0), 300);
             EXPECT_EQ(audio::channelGetPosition(handle), 0u) << "nothing played yet";
             EXPECT_FALSE(audio::streamFree(handle + 1));
             EXPECT_TRUE(audio::streamFree(handle));
@@ -249,18 +248,12 @@ TEST_F(AudioTest, DownMixWeights) {
     const float side = 0.70710678f;
     const float five = 1.0f + 2.0f * side; // a 5.1 side: front, centre, surround
     const Case cases[] = {
-        {1, 0, 1.0f, 1.0f},
-        {2, 0, 1.0f, 0.0f},
-        {2, 1, 0.0f, 1.0f},
-        {3, 1, side / (1.0f + side), side / (1.0f + side)},
-        {6, 0, 1.0f / five, 0.0f},
-        {6, 1, side / five, side / five},
-        {6, 2, 0.0f, 1.0f / five},
-        {6, 3, side / five, 0.0f},
-        {6, 4, 0.0f, side / five},
-        {6, 5, 0.0f, 0.0f},
-        {8, 7, 0.0f, 0.0f},
-        {9, 0, 0.0f, 0.0f},
+        {1, 0, 1.0f, 1.0f},        {2, 0, 1.0f, 0.0f},
+        {2, 1, 0.0f, 1.0f},        {3, 1, side / (1.0f + side), side / (1.0f + side)},
+        {6, 0, 1.0f / five, 0.0f}, {6, 1, side / five, side / five},
+        {6, 2, 0.0f, 1.0f / five}, {6, 3, side / five, 0.0f},
+        {6, 4, 0.0f, side / five}, {6, 5, 0.0f, 0.0f},
+        {8, 7, 0.0f, 0.0f},        {9, 0, 0.0f, 0.0f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.channels << " channels, channel " << c.channel);
@@ -444,8 +437,8 @@ TEST(AudioClock, TimelineMapsOutputFramesToStreamFrames) {
     timeline.append(0, 1000, 0.0, 500.0);
     timeline.append(1000, 24, 500.0, 500.0);
     timeline.append(1024, 1024, 500.0, 500.0);
-    const double cases[][2] = {{0, 0},        {1, 0.5},     {999, 499.5}, {1000, 500},
-                               {1500, 500},   {5000, 500},  {-3, 0}};
+    const double cases[][2] = {{0, 0},      {1, 0.5},    {999, 499.5}, {1000, 500},
+                               {1500, 500}, {5000, 500}, {-3, 0}};
     for (const auto& c : cases) {
         EXPECT_DOUBLE_EQ(timeline.streamAt(c[0]), c[1]) << c[0];
     }

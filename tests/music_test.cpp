@@ -44,7 +44,7 @@ protected:
     CaptureBoxes boxes_;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(MusicTest, OpensWithoutASoundDeviceAndKeepsTheClock) {
     noOutput();
