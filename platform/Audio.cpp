@@ -1,72 +1,53 @@
 #include "platform/Audio.h"
 
 // One output and one stream, both process-wide. The public calls come from the main thread;
-// SDL's callback thread decodes and fills the device buffer. What the callback reads about
-// the stream is guarded by SDL's device lock; the clock snapshot it leaves for position reads
-// has its own small mutex, so a position read never waits for a decode.
-
-#include <SDL.h>
-#include <vorbis/vorbisfile.h>
+// the output's thread calls feed() to decode. What feed() reads and writes is guarded by the
+// output's lock; the smoothing and the silent clock belong to the main thread alone.
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <mutex>
+#include <memory>
+#include <vector>
+
+#include "platform/AudioClock.h"
+#include "platform/AudioDecoder.h"
+#include "platform/AudioOutput.h"
 
 namespace audio {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kChannels = 2;
-constexpr int kBufferFrames = 1024;
 constexpr int kDeviceDefault = -1;
 constexpr int kDeviceNoSound = 0;
 constexpr int kNotInitialised = 1;
-// Raw decoder output per read; mono doubles in size once spread to stereo.
-constexpr int kRawBytes = 4096;
-constexpr int kPendingFrames = kRawBytes / 2;
-// A damaged stream can report many holes in a row; past this, the rest of the buffer is silent.
-constexpr int kMaxHolesPerFill = 64;
-
-// The encoded bytes belong to the caller and must outlive the stream.
-struct MemorySource {
-    const unsigned char* data = nullptr;
-    uint64_t size = 0;
-    uint64_t cursor = 0;
-};
+constexpr int kMaxRate = 768000;
+// Conversions for a handle that names no stream: 16-bit stereo at the default rate.
+constexpr int kDefaultBytesPerFrame = 4;
 
 struct Stream {
     bool open = false;
     uint32_t handle = 0;
-    MemorySource source;
-    OggVorbis_File file{};
+    AudioDecoder decoder;
     uint64_t lengthFrames = 0;
-    // Written by the main thread under the device lock, read by the callback.
+    int rate = kSampleRate;
+    int bytesPerFrame = kDefaultBytesPerFrame;
     bool playing = false;
+    // Written by feed(), read under the output's lock.
+    AudioTimeline timeline;
+    bool endHanded = false;      // the decoder has nothing more
+    uint64_t endOutputFrame = 0; // the output frame where the music stopped
+    // Main thread only.
+    SmoothClock smooth;
+    uint64_t lastReturned = 0; // stream frames; positions never go backwards
     bool ended = false;
-    float volume = 1.0f;
-    uint64_t framesHanded = 0; // stream frames given to the device so far
-    // Decoded stereo frames not yet handed over (a decoder read can exceed a device buffer).
-    int16_t pending[kPendingFrames * kChannels];
-    int pendingCount = 0;
-    int pendingPos = 0;
-    char raw[kRawBytes];
+    std::vector<int16_t> scratch; // what the silent clock decodes, heard by no one
 };
 
-// Left by each callback: the buffer just handed starts at streamStart and holds streamFrames
-// stream frames (silence after them); it is assumed to reach the speaker one buffer later,
-// so from handedAt on the audible position walks through it at the sample rate.
-struct ClockSnapshot {
-    uint64_t streamStart = 0;
-    uint64_t streamFrames = 0;
-    Clock::time_point handedAt{};
-    uint64_t lastReturned = 0; // frames; positions never go backwards
-};
-
-// The "no sound" output has no callback: the clock alone moves the position.
+// Device 0, and any output that went away, move the position with the monotonic clock.
 struct SilentClock {
     bool running = false;
     Clock::time_point since{};
@@ -76,212 +57,86 @@ struct SilentClock {
 struct State {
     int device = kNotInitialised;
     bool outputStarted = false;
-    SDL_AudioDeviceID sdlDevice = 0;
+    std::unique_ptr<AudioOutput> output; // null on device 0
+    bool outputLost = false;
     uint32_t nextHandle = 1;
     Stream stream;
-    std::mutex clockMutex;
-    ClockSnapshot clock;
     SilentClock silent;
 };
 
 State state;
 
-// Holds SDL's device lock when a real output (and so a callback) exists.
-class DeviceLock {
-public:
-    DeviceLock() : device_(state.sdlDevice) {
-        if (device_ != 0) {
-            SDL_LockAudioDevice(device_);
-        }
-    }
-    ~DeviceLock() {
-        if (device_ != 0) {
-            SDL_UnlockAudioDevice(device_);
-        }
-    }
-    DeviceLock(const DeviceLock&) = delete;
-    DeviceLock& operator=(const DeviceLock&) = delete;
-
-private:
-    SDL_AudioDeviceID device_;
-};
-
-// Memory callbacks for vorbisfile
-size_t memoryRead(void* out, size_t size, size_t count, void* datasource) {
-    auto* source = static_cast<MemorySource*>(datasource);
-    if (size == 0 || count == 0) {
-        return 0;
-    }
-    const uint64_t left = source->size - source->cursor;
-    const uint64_t items = std::min<uint64_t>(count, left / size);
-    std::memcpy(out, source->data + source->cursor, static_cast<size_t>(items * size));
-    source->cursor += items * size;
-    return static_cast<size_t>(items);
-}
-
-int memorySeek(void* datasource, ogg_int64_t offset, int whence) {
-    auto* source = static_cast<MemorySource*>(datasource);
-    const int64_t size = static_cast<int64_t>(source->size);
-    int64_t base = 0;
-    switch (whence) {
-    case SEEK_SET:
-        base = 0;
-        break;
-    case SEEK_CUR:
-        base = static_cast<int64_t>(source->cursor);
-        break;
-    case SEEK_END:
-        base = size;
-        break;
-    default:
-        return -1;
-    }
-    // Both terms lie in [-size, size] once checked, so the sum cannot overflow.
-    if (offset < -size || offset > size) {
-        return -1;
-    }
-    const int64_t target = base + offset;
-    if (target < 0 || target > size) {
-        return -1;
-    }
-    source->cursor = static_cast<uint64_t>(target);
-    return 0;
-}
-
-long memoryTell(void* datasource) {
-    return static_cast<long>(static_cast<MemorySource*>(datasource)->cursor);
-}
-
-uint64_t framesForSeconds(double seconds) {
-    return static_cast<uint64_t>(std::max(0.0, seconds) * kSampleRate);
-}
-
-double secondsSince(Clock::time_point then, Clock::time_point now) {
-    return std::chrono::duration<double>(now - then).count();
-}
-
 bool isOpenStream(uint32_t handle) {
     return handle != 0 && state.stream.open && state.stream.handle == handle;
 }
 
-// Decoding (callback thread, device lock held; also the main thread for no-sound seeks)
-
-// Refills `pending` with one decoder read; false at the end of the stream or on an error
-// that cannot be skipped. Sets `ended` in that case.
-bool decodeMore(Stream& s, int& holes) {
-    for (;;) {
-        int link = 0;
-        const int bigEndian = SDL_BYTEORDER == SDL_BIG_ENDIAN ? 1 : 0;
-        const long got = ov_read(&s.file, s.raw, kRawBytes, bigEndian, 2, 1, &link);
-        if (got == OV_HOLE && ++holes <= kMaxHolesPerFill) {
-            continue;
-        }
-        if (got == OV_HOLE) {
-            return false; // silent for now, try again next buffer
-        }
-        if (got <= 0) {
-            s.ended = true;
-            return false;
-        }
-        const vorbis_info* info = ov_info(&s.file, link);
-        const auto* samples = reinterpret_cast<const int16_t*>(s.raw);
-        if (info != nullptr && info->channels == 2) {
-            s.pendingCount = static_cast<int>(got / 4);
-            std::memcpy(s.pending, samples, static_cast<size_t>(s.pendingCount) * 4);
-        } else if (info != nullptr && info->channels == 1) {
-            s.pendingCount = static_cast<int>(got / 2);
-            for (int i = 0; i < s.pendingCount; ++i) {
-                s.pending[2 * i] = samples[i];
-                s.pending[2 * i + 1] = samples[i];
-            }
-        } else {
-            s.ended = true; // links are checked when the stream is made; never play garbage
-            return false;
-        }
-        s.pendingPos = 0;
-        return true;
-    }
+double secondsOf(Clock::time_point time) {
+    return std::chrono::duration<double>(time.time_since_epoch()).count();
 }
 
-// Writes up to `frames` stereo frames of the stream into `out`; returns how many.
-int fillFromStream(Stream& s, int16_t* out, int frames) {
-    int written = 0;
-    int holes = 0;
-    while (written < frames) {
-        if (s.pendingPos >= s.pendingCount && (s.ended || !decodeMore(s, holes))) {
-            break;
-        }
-        const int count = std::min(frames - written, s.pendingCount - s.pendingPos);
-        const int16_t* from = s.pending + s.pendingPos * kChannels;
-        int16_t* to = out + written * kChannels;
-        if (s.volume == 1.0f) {
-            std::memcpy(to, from, static_cast<size_t>(count) * kBytesPerFrame);
-        } else {
-            for (int i = 0; i < count * kChannels; ++i) {
-                const float scaled = static_cast<float>(from[i]) * s.volume;
-                to[i] = static_cast<int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));
-            }
-        }
-        s.pendingPos += count;
-        written += count;
-    }
-    return written;
-}
-
-void SDLCALL fillDeviceBuffer(void* /*userdata*/, Uint8* bytes, int length) {
+// The output's thread, lock held: the next `frames` output frames, music while there is some.
+void feed(int16_t* out, int frames, uint64_t outputIndex) {
     Stream& s = state.stream;
-    const int frames = length / kBytesPerFrame;
-    auto* out = reinterpret_cast<int16_t*>(bytes);
-    const uint64_t start = s.framesHanded;
     int written = 0;
     if (s.open && s.playing) {
-        written = fillFromStream(s, out, frames);
+        const double from = s.decoder.position();
+        written = s.decoder.render(out, frames, state.output->rate());
+        const double to = s.decoder.position();
+        s.timeline.append(outputIndex, static_cast<uint64_t>(written), from, to);
+        s.timeline.append(outputIndex + written, static_cast<uint64_t>(frames - written), to, to);
+        if (!s.endHanded && s.decoder.finished()) {
+            s.endHanded = true;
+            s.endOutputFrame = outputIndex + static_cast<uint64_t>(written);
+        }
     }
-    std::memset(bytes + written * kBytesPerFrame, 0,
-                static_cast<size_t>(length - written * kBytesPerFrame));
-    s.framesHanded += static_cast<uint64_t>(written);
-
-    std::lock_guard<std::mutex> lock(state.clockMutex);
-    state.clock.streamStart = start;
-    state.clock.streamFrames = static_cast<uint64_t>(written);
-    state.clock.handedAt = Clock::now();
+    std::memset(out + 2 * written, 0, static_cast<size_t>(frames - written) * 4);
 }
 
-// Clock
-
-void resetClock(uint64_t frames) {
-    std::lock_guard<std::mutex> lock(state.clockMutex);
-    state.clock.streamStart = frames;
-    state.clock.streamFrames = 0;
-    state.clock.handedAt = Clock::now();
-    state.clock.lastReturned = frames;
+void silentStart(uint64_t frames, bool running) {
+    state.silent.baseFrames = frames;
+    state.silent.since = Clock::now();
+    state.silent.running = running;
 }
 
 uint64_t silentFrames(Clock::time_point now) {
     const SilentClock& c = state.silent;
     uint64_t frames = c.baseFrames;
     if (c.running) {
-        frames += framesForSeconds(secondsSince(c.since, now));
+        const double seconds = std::max(0.0, std::chrono::duration<double>(now - c.since).count());
+        frames += static_cast<uint64_t>(seconds * state.stream.rate);
     }
     return std::min(frames, state.stream.lengthFrames);
 }
 
-uint64_t deviceFrames(Clock::time_point now) {
-    const ClockSnapshot& c = state.clock;
-    const uint64_t walked = framesForSeconds(secondsSince(c.handedAt, now));
-    // Never ahead of what was handed: a late callback holds the position, it does not guess.
-    return c.streamStart + std::min(walked, c.streamFrames);
+// Without an output the decoder still runs along the clock, unheard, so a stream that stops
+// decoding early (a damaged file) stops the clock there too. Lock held when there is an output.
+uint64_t decodeSilently(uint64_t target) {
+    Stream& s = state.stream;
+    const int chunk = static_cast<int>(s.scratch.size() / 2);
+    while (s.decoder.position() < static_cast<double>(target) && !s.decoder.finished()) {
+        s.decoder.render(s.scratch.data(), chunk, s.rate);
+    }
+    if (s.decoder.finished()) {
+        return std::min(target, static_cast<uint64_t>(s.decoder.position()));
+    }
+    return target;
+}
+
+// The output went away: the picture goes on from what was last heard, in silence.
+void orphanStream() {
+    state.outputLost = true;
+    silentStart(state.stream.lastReturned, state.outputStarted && state.stream.playing);
 }
 
 void closeStream() {
     Stream& s = state.stream;
-    if (s.open) {
-        DeviceLock lock;
-        ov_clear(&s.file);
-        s.open = false;
-        s.playing = false;
-        s.handle = 0;
-    }
+    AudioOutputLock lock(state.output.get());
+    s.decoder.close();
+    s.open = false;
+    s.playing = false;
+    s.handle = 0;
+    s.timeline.reset();
+    s.endHanded = false;
 }
 
 } // namespace
@@ -291,39 +146,24 @@ uint32_t getVersion() {
 }
 
 bool init(int device, int frequency) {
-    if (state.device != kNotInitialised || frequency != kSampleRate) {
+    if (state.device != kNotInitialised || frequency <= 0 || frequency > kMaxRate) {
         return false;
     }
-    if (device == kDeviceNoSound) {
-        state.device = kDeviceNoSound;
-        state.outputStarted = true;
-        state.silent = SilentClock{};
-        return true;
-    }
-    if (device != kDeviceDefault) {
+    if (device == kDeviceDefault) {
+        state.output = openSoundServerOutput("lumenfall");
+        if (state.output == nullptr) {
+            state.output = openSdlOutput(frequency);
+        }
+        if (state.output == nullptr) {
+            return false;
+        }
+    } else if (device != kDeviceNoSound) {
         return false;
     }
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        return false;
-    }
-    SDL_AudioSpec wanted{};
-    wanted.freq = kSampleRate;
-    wanted.format = AUDIO_S16SYS;
-    wanted.channels = kChannels;
-    wanted.samples = kBufferFrames;
-    wanted.callback = fillDeviceBuffer;
-    SDL_AudioSpec obtained{};
-    // No changes allowed: SDL converts if the hardware wants another format.
-    const SDL_AudioDeviceID opened = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
-    if (opened == 0) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        return false;
-    }
-    state.sdlDevice = opened;
-    state.device = kDeviceDefault;
+    state.device = device;
     state.outputStarted = true;
-    resetClock(0);
-    SDL_PauseAudioDevice(opened, 0);
+    state.outputLost = false;
+    state.silent = SilentClock{};
     return true;
 }
 
@@ -335,98 +175,112 @@ bool start() {
         return true;
     }
     state.outputStarted = true;
-    if (state.sdlDevice != 0) {
-        SDL_PauseAudioDevice(state.sdlDevice, 0);
+    if (state.output != nullptr && !state.outputLost) {
+        state.output->pause(false);
     } else if (state.stream.open && state.stream.playing) {
-        state.silent.running = true;
-        state.silent.since = Clock::now();
+        silentStart(state.silent.baseFrames, true);
     }
     return true;
 }
 
 uint32_t streamCreateMemory(const void* data, uint64_t length) {
     Stream& s = state.stream;
-    if (state.device == kNotInitialised || s.open || data == nullptr || length == 0 ||
-        length > static_cast<uint64_t>(std::numeric_limits<long>::max())) {
+    if (state.device == kNotInitialised || s.open) {
         return 0;
     }
-    const ov_callbacks callbacks{memoryRead, memorySeek, nullptr, memoryTell};
-    DeviceLock lock; // the callback looks at `open`; keep it out while the stream is made
-    s.source = MemorySource{static_cast<const unsigned char*>(data), length, 0};
-    s.file = OggVorbis_File{};
-    if (ov_open_callbacks(&s.source, &s.file, nullptr, 0, callbacks) < 0) {
-        return 0; // vorbisfile has already cleared the half-opened file
-    }
-    // Every link must be 44100 Hz mono or stereo: there is no resampler behind this.
-    bool playable = ov_seekable(&s.file) != 0;
-    const long links = ov_streams(&s.file);
-    for (long i = 0; playable && i < links; ++i) {
-        const vorbis_info* info = ov_info(&s.file, static_cast<int>(i));
-        playable = info != nullptr && info->rate == kSampleRate &&
-                   (info->channels == 1 || info->channels == 2);
-    }
-    const ogg_int64_t total = playable ? ov_pcm_total(&s.file, -1) : -1;
-    if (total < 0) {
-        ov_clear(&s.file);
+    // feed() leaves the decoder alone while the stream is not open.
+    if (!s.decoder.open(data, length)) {
         return 0;
     }
-    s.lengthFrames = static_cast<uint64_t>(total);
+    AudioOutputLock lock(state.output.get());
+    s.lengthFrames = s.decoder.lengthFrames();
+    s.rate = s.decoder.rate();
+    s.bytesPerFrame = s.decoder.channels() * 2;
     s.handle = state.nextHandle++;
     if (state.nextHandle == 0) {
         state.nextHandle = 1;
     }
     s.open = true;
     s.playing = false;
+    s.timeline.reset();
+    s.endHanded = false;
+    s.smooth.reset();
+    s.lastReturned = 0;
     s.ended = false;
-    s.volume = 1.0f;
-    s.framesHanded = 0;
-    s.pendingCount = 0;
-    s.pendingPos = 0;
+    s.decoder.setVolume(1.0f);
+    s.scratch.resize(2 * 1024);
     state.silent = SilentClock{};
-    resetClock(0);
     return s.handle;
 }
 
 uint64_t channelGetLength(uint32_t handle) {
-    return isOpenStream(handle) ? state.stream.lengthFrames * kBytesPerFrame : 0;
+    return isOpenStream(handle) ? state.stream.lengthFrames * state.stream.bytesPerFrame : 0;
 }
 
 uint64_t channelGetPosition(uint32_t handle) {
     if (!isOpenStream(handle)) {
         return 0;
     }
+    Stream& s = state.stream;
+    if (!s.playing) {
+        return s.lastReturned * s.bytesPerFrame;
+    }
     const Clock::time_point now = Clock::now();
-    std::lock_guard<std::mutex> lock(state.clockMutex);
-    uint64_t frames = state.sdlDevice != 0 ? deviceFrames(now) : silentFrames(now);
-    frames = std::min(std::max(frames, state.clock.lastReturned), state.stream.lengthFrames);
-    state.clock.lastReturned = frames;
-    return frames * kBytesPerFrame;
+    uint64_t frames = s.lastReturned;
+    if (state.output != nullptr && !state.outputLost) {
+        AudioOutputLock lock(state.output.get());
+        double played = 0.0;
+        if (state.output->lost()) {
+            orphanStream();
+        } else if (state.output->playedFrames(played)) {
+            const double heard = s.smooth.update(played, secondsOf(now), state.output->rate());
+            frames = static_cast<uint64_t>(std::max(0.0, s.timeline.streamAt(heard)));
+            s.ended = s.endHanded && heard >= static_cast<double>(s.endOutputFrame);
+        }
+    }
+    if (state.output == nullptr || state.outputLost) {
+        AudioOutputLock lock(state.output.get());
+        frames = decodeSilently(silentFrames(now));
+        s.ended = frames >= s.lengthFrames ||
+                  (s.decoder.finished() && frames >= static_cast<uint64_t>(s.decoder.position()));
+    }
+    frames = std::min(std::max(frames, s.lastReturned), s.lengthFrames);
+    s.lastReturned = frames;
+    return frames * s.bytesPerFrame;
 }
 
-// A pure unit conversion: every stream here is 44100 Hz stereo 16-bit, so it cannot fail,
-// and callers may truncate the result to an unsigned count without a negative surprise.
-double channelBytes2Seconds(uint32_t /*handle*/, uint64_t bytes) {
-    return static_cast<double>(bytes / kBytesPerFrame) / kSampleRate;
+bool channelEnded(uint32_t handle) {
+    return isOpenStream(handle) && state.stream.playing && state.stream.ended;
 }
 
-uint64_t channelSeconds2Bytes(uint32_t /*handle*/, double seconds) {
-    constexpr uint64_t kMaxFrames = std::numeric_limits<uint64_t>::max() / kBytesPerFrame;
+double channelBytes2Seconds(uint32_t handle, uint64_t bytes) {
+    const bool own = isOpenStream(handle);
+    const uint64_t perFrame = own ? state.stream.bytesPerFrame : kDefaultBytesPerFrame;
+    const int rate = own ? state.stream.rate : kSampleRate;
+    return static_cast<double>(bytes / perFrame) / rate;
+}
+
+uint64_t channelSeconds2Bytes(uint32_t handle, double seconds) {
+    const bool own = isOpenStream(handle);
+    const uint64_t perFrame = own ? state.stream.bytesPerFrame : kDefaultBytesPerFrame;
+    const int rate = own ? state.stream.rate : kSampleRate;
+    const uint64_t maxFrames = std::numeric_limits<uint64_t>::max() / perFrame;
     if (!(seconds > 0.0)) {
         return 0; // negative and NaN
     }
-    const double frames = std::floor(seconds * kSampleRate);
-    if (frames >= static_cast<double>(kMaxFrames)) {
-        return kMaxFrames * kBytesPerFrame;
+    const double frames = std::floor(seconds * rate);
+    if (frames >= static_cast<double>(maxFrames)) {
+        return maxFrames * perFrame;
     }
-    return static_cast<uint64_t>(frames) * kBytesPerFrame;
+    return static_cast<uint64_t>(frames) * perFrame;
 }
 
 bool channelSetVolume(uint32_t handle, float volume) {
     if (!isOpenStream(handle) || !std::isfinite(volume) || volume < 0.0f) {
         return false;
     }
-    DeviceLock lock;
-    state.stream.volume = volume;
+    AudioOutputLock lock(state.output.get());
+    state.stream.decoder.setVolume(volume);
     return true;
 }
 
@@ -438,25 +292,23 @@ bool channelPlay(uint32_t handle, bool restart) {
     if (s.playing && !restart) {
         return true;
     }
-    const Clock::time_point now = Clock::now();
-    if (restart) {
-        DeviceLock lock;
-        if (ov_pcm_seek(&s.file, 0) != 0) {
+    // There is no pause on a stream, so playing always starts from the beginning.
+    {
+        AudioOutputLock lock(state.output.get());
+        if (!s.decoder.rewind()) {
             return false;
         }
-        s.ended = false;
-        s.framesHanded = 0;
-        s.pendingCount = 0;
-        s.pendingPos = 0;
-        s.playing = true;
-        state.silent.baseFrames = 0;
-        resetClock(0);
-    } else {
-        DeviceLock lock;
+        s.timeline.reset();
+        s.endHanded = false;
         s.playing = true;
     }
-    state.silent.running = true;
-    state.silent.since = now;
+    if (state.output != nullptr && !state.outputLost && !state.output->begin(s.rate, feed)) {
+        state.outputLost = true; // the output would not take the stream: play on in silence
+    }
+    s.smooth.reset();
+    s.lastReturned = 0;
+    s.ended = false;
+    silentStart(0, true);
     return true;
 }
 
@@ -468,11 +320,10 @@ bool stop() {
         return true;
     }
     state.outputStarted = false;
-    if (state.sdlDevice != 0) {
-        SDL_PauseAudioDevice(state.sdlDevice, 1); // returns once the callback has finished
+    if (state.output != nullptr && !state.outputLost) {
+        state.output->pause(true);
     } else if (state.silent.running) {
-        state.silent.baseFrames = silentFrames(Clock::now());
-        state.silent.running = false;
+        silentStart(silentFrames(Clock::now()), false);
     }
     return true;
 }
@@ -483,7 +334,6 @@ bool streamFree(uint32_t handle) {
     }
     closeStream();
     state.silent = SilentClock{};
-    resetClock(0);
     return true;
 }
 
@@ -491,23 +341,27 @@ bool free() {
     if (state.device == kNotInitialised) {
         return false;
     }
-    if (state.sdlDevice != 0) {
-        SDL_CloseAudioDevice(state.sdlDevice); // joins the callback thread
-        state.sdlDevice = 0;
-    }
+    state.output.reset(); // joins the output's thread
+    state.outputLost = false;
     closeStream();
-    if (state.device == kDeviceDefault) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    }
     state.device = kNotInitialised;
     state.outputStarted = false;
     state.silent = SilentClock{};
-    resetClock(0);
     return true;
 }
 
 int currentDevice() {
     return state.device;
+}
+
+const char* outputName() {
+    if (state.device == kNotInitialised) {
+        return "";
+    }
+    if (state.output == nullptr) {
+        return "none";
+    }
+    return state.outputLost ? "lost" : state.output->name();
 }
 
 } // namespace audio

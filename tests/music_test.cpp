@@ -1,9 +1,12 @@
-// The music object: what open reports, the no-sound fallback, the length handed to the show
-// and where the frame loop stops.
+// The music object: what open reports, the no-sound fallback, music files of any rate and
+// layout, the length handed to the show, and where the frame loop stops (the margin, or a
+// stream that stops advancing).
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "demo/Music.h"
 #include "loader/Loader.h"
@@ -28,6 +31,12 @@ protected:
     void TearDown() override {
         chdir_.reset();
         unsetenv("SDL_AUDIODRIVER");
+        unsetenv("PULSE_SERVER");
+    }
+    // No sound server and no sound card, whatever this machine has.
+    static void noOutput() {
+        setenv("PULSE_SERVER", "unix:/nonexistent/lumenfall-test", 1);
+        setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
     }
 
     TempDir dir_;
@@ -35,11 +44,10 @@ protected:
     CaptureBoxes boxes_;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(MusicTest, OpensWithoutASoundDeviceAndKeepsTheClock) {
-    // This machine has no sound card; a broken driver name makes sure of it elsewhere too.
-    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    noOutput();
     writeFile("assets/music.ogg", makeOgg(2.0));
     Music music;
     ASSERT_TRUE(music.open("music.ogg", 5000, 1.0f));
@@ -64,6 +72,7 @@ TEST_F(MusicTest, OpensWithoutASoundDeviceAndKeepsTheClock) {
 }
 
 TEST_F(MusicTest, AStreamShorterThanTheMarginEndsAtItsOwnEnd) {
+    setenv("PULSE_SERVER", "unix:/nonexistent/lumenfall-test", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     writeFile("assets/music.ogg", makeOgg(0.01));
     Music music;
@@ -101,5 +110,54 @@ TEST_F(MusicTest, FailuresReportWhatWentWrong) {
         music.teardown();
         EXPECT_EQ(audio::currentDevice(), 1) << "nothing stays open after a failed open";
         EXPECT_EQ(music.file.data, nullptr);
+    }
+}
+
+// Music people have: 48 kHz stereo, 22.05 kHz mono, 48 kHz 5.1; the show gets its length in
+// milliseconds and the margin counts the stream's own bytes.
+TEST_F(MusicTest, OpensAnyRateAndLayout) {
+    noOutput();
+    struct Case {
+        int rate;
+        int channels;
+    };
+    for (const Case& c : {Case{48000, 2}, Case{22050, 1}, Case{48000, 6}, Case{96000, 2}}) {
+        SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.channels << " channels");
+        clearErrorList();
+        writeFile("assets/music.ogg", makeOgg(3.0, c.channels, c.rate));
+        Music music;
+        ASSERT_TRUE(music.open("music.ogg", 5000, 1.0f));
+        EXPECT_TRUE(errorList().empty());
+        EXPECT_EQ(music.lengthBytes, 3u * c.rate * c.channels * 2);
+        EXPECT_EQ(music.lengthMs(), 3000);
+        EXPECT_EQ(music.positionMs(static_cast<uint64_t>(c.rate) * c.channels * 2), 1000u);
+        music.teardown();
+    }
+}
+
+// A file whose length promises more than decodes (here its last page claims ten minutes):
+// once everything that decodes has been heard, the show ends, with sound or without.
+TEST_F(MusicTest, AStreamThatStopsAdvancingEnds) {
+    std::vector<uint8_t> song = makeOgg(2.0); // two pages of sound: the last one lies
+    ASSERT_TRUE(setLastGranule(song, 600LL * 44100));
+    writeFile("assets/music.ogg", song);
+    for (const char* driver : {"no-such-driver", "dummy"}) {
+        SCOPED_TRACE(driver);
+        setenv("PULSE_SERVER", "unix:/nonexistent/lumenfall-test", 1);
+        setenv("SDL_AUDIODRIVER", driver, 1);
+        Music music;
+        ASSERT_TRUE(music.open("music.ogg", 5000, 1.0f));
+        ASSERT_GT(music.lengthMs(), 500000);
+        music.play();
+        uint64_t position = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!music.ended() && std::chrono::steady_clock::now() < deadline) {
+            position = music.positionBytes();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_TRUE(music.ended()) << "the show would wait for ten minutes of nothing";
+        EXPECT_LT(position, music.endPositionBytes());
+        EXPECT_NEAR(music.positionMs(music.positionBytes()), 2000.0, 30.0) << "where it stopped";
+        music.teardown();
     }
 }

@@ -38,9 +38,13 @@ bool Music::open(const std::string& name, uint64_t endMargin, float volume) {
     return true;
 }
 
-void Music::play() { audio::channelPlay(stream, true); }
+void Music::play() {
+    audio::channelPlay(stream, true);
+}
 
-uint64_t Music::positionBytes() const { return audio::channelGetPosition(stream); }
+uint64_t Music::positionBytes() const {
+    return audio::channelGetPosition(stream);
+}
 
 double Music::bytesToSeconds(uint64_t bytes) const {
     return audio::channelBytes2Seconds(stream, bytes);
@@ -51,10 +55,16 @@ uint32_t Music::positionMs(uint64_t bytes) const {
     return static_cast<uint32_t>(ms);
 }
 
-int32_t Music::lengthMs() const { return static_cast<int32_t>(lengthSeconds * 1000.0); }
+int32_t Music::lengthMs() const {
+    return static_cast<int32_t>(lengthSeconds * 1000.0);
+}
 
 uint64_t Music::endPositionBytes() const {
     return lengthBytes > endMarginBytes ? lengthBytes - endMarginBytes : lengthBytes;
+}
+
+bool Music::ended() const {
+    return audio::channelEnded(stream);
 }
 
 void Music::teardown() {

@@ -25,6 +25,9 @@ public:
     // The frame loop ends once the position reaches this. A stream shorter than the margin
     // ends at its own end rather than never.
     uint64_t endPositionBytes() const;
+    // True once the stream has stopped advancing: everything that decodes has been heard (a
+    // damaged file can end long before its length). The show then ends as at the margin.
+    bool ended() const;
     void teardown();
 
     uint32_t stream = 0xffffffffu;

@@ -125,7 +125,7 @@ int runShow(GLFWwindow*& window, Music& music, const Settings& settings) {
         demo->drawFrame(music.positionMs(position));
         glfwPollEvents();
         glfwSwapBuffers(window);
-        if (position >= endPosition) {
+        if (position >= endPosition || music.ended()) {
             break;
         }
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace testing_support {
 namespace {
@@ -35,11 +36,24 @@ void drainPackets(vorbis_dsp_state& dsp, vorbis_block& block, ogg_stream_state& 
 } // namespace
 
 std::vector<uint8_t> makeOgg(double seconds, int channels, int rate) {
+    if (channels < 1 || rate <= 0 || !(seconds >= 0.0)) {
+        return {};
+    }
+    const auto frames = static_cast<size_t>(std::lround(seconds * rate));
+    std::vector<float> sine(frames);
+    const double step = 2.0 * kPi * 440.0 / rate;
+    for (size_t i = 0; i < frames; ++i) {
+        sine[i] = 0.5f * static_cast<float>(std::sin(step * static_cast<double>(i)));
+    }
+    return encodeOgg(std::vector<std::vector<float>>(static_cast<size_t>(channels), sine), rate);
+}
+
+std::vector<uint8_t> encodeOgg(const std::vector<std::vector<float>>& channels, int rate) {
     std::vector<uint8_t> out;
+    const int count = static_cast<int>(channels.size());
     vorbis_info info;
     vorbis_info_init(&info);
-    if (channels < 1 || rate <= 0 || !(seconds >= 0.0) ||
-        vorbis_encode_init_vbr(&info, channels, rate, 0.1f) != 0) {
+    if (count < 1 || rate <= 0 || vorbis_encode_init_vbr(&info, count, rate, 0.1f) != 0) {
         vorbis_info_clear(&info);
         return out;
     }
@@ -64,21 +78,17 @@ std::vector<uint8_t> makeOgg(double seconds, int channels, int rate) {
     }
 
     // Sound, fed in chunks
-    const long totalFrames = std::lround(seconds * rate);
+    const long totalFrames = static_cast<long>(channels[0].size());
     constexpr long kChunk = 1024;
-    const double step = 2.0 * kPi * 440.0 / rate;
     for (long done = 0; done < totalFrames;) {
-        const long count = std::min(kChunk, totalFrames - done);
-        float** buffer = vorbis_analysis_buffer(&dsp, static_cast<int>(count));
-        for (long i = 0; i < count; ++i) {
-            const float value = 0.5f * static_cast<float>(std::sin(step * (done + i)));
-            for (int c = 0; c < channels; ++c) {
-                buffer[c][i] = value;
-            }
+        const long chunk = std::min(kChunk, totalFrames - done);
+        float** buffer = vorbis_analysis_buffer(&dsp, static_cast<int>(chunk));
+        for (int c = 0; c < count; ++c) {
+            std::copy(channels[c].begin() + done, channels[c].begin() + done + chunk, buffer[c]);
         }
-        vorbis_analysis_wrote(&dsp, static_cast<int>(count));
+        vorbis_analysis_wrote(&dsp, static_cast<int>(chunk));
         drainPackets(dsp, block, stream, out);
-        done += count;
+        done += chunk;
     }
     vorbis_analysis_wrote(&dsp, 0); // end of stream
     drainPackets(dsp, block, stream, out);
@@ -92,6 +102,40 @@ std::vector<uint8_t> makeOgg(double seconds, int channels, int rate) {
     vorbis_comment_clear(&comment);
     vorbis_info_clear(&info);
     return out;
+}
+
+bool setLastGranule(std::vector<uint8_t>& ogg, int64_t granule) {
+    // Pages start with "OggS"; the granule is 8 bytes at offset 6, the checksum 4 at 22.
+    size_t last = ogg.size();
+    size_t at = 0;
+    while (at + 27 <= ogg.size() && std::memcmp(ogg.data() + at, "OggS", 4) == 0) {
+        const size_t segments = ogg[at + 26];
+        size_t size = 27 + segments;
+        for (size_t i = 0; i < segments && at + 27 + i < ogg.size(); ++i) {
+            size += ogg[at + 27 + i];
+        }
+        last = at;
+        at += size;
+    }
+    if (last == ogg.size() || at != ogg.size()) {
+        return false;
+    }
+    uint8_t* page = ogg.data() + last;
+    for (int b = 0; b < 8; ++b) {
+        page[6 + b] = static_cast<uint8_t>(static_cast<uint64_t>(granule) >> (8 * b));
+    }
+    std::memset(page + 22, 0, 4);
+    uint32_t crc = 0;
+    for (size_t i = last; i < ogg.size(); ++i) { // Ogg's CRC-32: polynomial 0x04c11db7, MSB first
+        crc ^= static_cast<uint32_t>(ogg[i]) << 24;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ 0x04c11db7u : crc << 1;
+        }
+    }
+    for (int b = 0; b < 4; ++b) {
+        page[22 + b] = static_cast<uint8_t>(crc >> (8 * b));
+    }
+    return true;
 }
 
 } // namespace testing_support

@@ -1,0 +1,73 @@
+#include "platform/AudioClock.h"
+
+#include <algorithm>
+
+void AudioTimeline::reset(double streamStart) {
+    first = 0;
+    used = 0;
+    initial = streamStart;
+}
+
+void AudioTimeline::append(uint64_t outputStart, uint64_t count, double streamFrom,
+                           double streamTo) {
+    if (count == 0) {
+        return;
+    }
+    if (used > 0) {
+        // Silence after silence at the same place is one segment, however long it lasts.
+        Segment& last = segments[(first + used - 1) % kSegments];
+        if (last.streamFrom == last.streamTo && streamFrom == streamTo &&
+            last.streamTo == streamFrom && last.outputStart + last.count == outputStart) {
+            last.count += count;
+            return;
+        }
+    }
+    if (used == kSegments) {
+        first = (first + 1) % kSegments;
+        --used;
+    }
+    segments[(first + used) % kSegments] = Segment{outputStart, count, streamFrom, streamTo};
+    ++used;
+}
+
+double AudioTimeline::streamAt(double outputFrames) const {
+    if (used == 0) {
+        return initial;
+    }
+    for (size_t i = used; i-- > 0;) {
+        const Segment& s = segments[(first + i) % kSegments];
+        const double start = static_cast<double>(s.outputStart);
+        const double end = start + static_cast<double>(s.count);
+        if (outputFrames >= end) {
+            return s.streamTo; // past everything handed (or in a gap after this segment)
+        }
+        if (outputFrames >= start) {
+            const double share = (outputFrames - start) / static_cast<double>(s.count);
+            return s.streamFrom + (s.streamTo - s.streamFrom) * share;
+        }
+    }
+    return segments[first].streamFrom;
+}
+
+void SmoothClock::reset(double frames) {
+    last = frames;
+    lastSeconds = 0.0;
+    started = false;
+}
+
+double SmoothClock::update(double reported, double nowSeconds, double rate) {
+    if (!started) {
+        started = true;
+        lastSeconds = nowSeconds;
+        last = std::max(last, reported);
+        return last;
+    }
+    const double elapsed = std::max(0.0, nowSeconds - lastSeconds);
+    lastSeconds = nowSeconds;
+    if (reported - last > kSnapSeconds * rate) {
+        last = reported;
+    } else if (reported > last) {
+        last = std::min(reported, last + elapsed * rate * kCatchUp);
+    }
+    return last;
+}

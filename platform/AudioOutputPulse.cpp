@@ -1,0 +1,248 @@
+// The desktop's sound server through libpulse (PulseAudio, or PipeWire's server for the same
+// clients). The stream is made for each run at the music's own rate, so nothing is resampled
+// here. The server's timing reports say how far it has read and how much of that the device
+// still holds; between reports the position moves on at the rate. (libpulse's own
+// interpolation is not used: it runs on at the start while a sink that rendered ahead still
+// holds a second of silence, then has to stand still until the sound catches up.)
+
+#include "platform/AudioOutput.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <sys/time.h>
+
+namespace {
+
+constexpr auto kAnswerTimeout = std::chrono::seconds(3);
+constexpr pa_usec_t kTargetLatency = 50 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kRequestSize = 10 * PA_USEC_PER_MSEC;
+constexpr int kBytesPerFrame = 4;
+constexpr auto kUpdateEvery = std::chrono::milliseconds(20);
+
+class PulseOutput final : public AudioOutput {
+public:
+    PulseOutput() = default;
+    ~PulseOutput() override;
+    PulseOutput(const PulseOutput&) = delete;
+    PulseOutput& operator=(const PulseOutput&) = delete;
+
+    bool connect(const char* clientName);
+
+    bool begin(int rate, Feed newFeed) override;
+    void pause(bool paused) override;
+    bool playedFrames(double& frames) override;
+    bool lost() const override { return gone.load(); }
+    int rate() const override { return streamRate; }
+    const char* name() const override { return "sound server"; }
+    void lock() override { pa_threaded_mainloop_lock(mainloop); }
+    void unlock() override { pa_threaded_mainloop_unlock(mainloop); }
+
+private:
+    static void onContextState(pa_context* context, void* self);
+    static void onStreamState(pa_stream* stream, void* self);
+    static void onWrite(pa_stream* stream, size_t bytes, void* self);
+    // Lock held. Waits, letting the server's thread run, until `done` says so or time is up.
+    template <typename Done> bool waitUntil(Done done);
+    void closeStream();
+
+    pa_threaded_mainloop* mainloop = nullptr;
+    pa_context* context = nullptr;
+    pa_stream* stream = nullptr;
+    Feed feed = nullptr;
+    uint64_t written = 0; // output frames handed to the server since begin
+    int streamRate = 44100;
+    bool corked = false;
+    std::chrono::steady_clock::time_point lastUpdate{};
+    std::atomic<bool> gone{false};
+};
+
+PulseOutput::~PulseOutput() {
+    if (mainloop == nullptr) {
+        return;
+    }
+    lock();
+    closeStream();
+    if (context != nullptr) {
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+        context = nullptr;
+    }
+    unlock();
+    pa_threaded_mainloop_stop(mainloop);
+    pa_threaded_mainloop_free(mainloop);
+}
+
+template <typename Done> bool PulseOutput::waitUntil(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + kAnswerTimeout;
+    while (!done()) {
+        if (gone.load() || std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        lock();
+    }
+    return true;
+}
+
+bool PulseOutput::connect(const char* clientName) {
+    mainloop = pa_threaded_mainloop_new();
+    if (mainloop == nullptr) {
+        return false;
+    }
+    context = pa_context_new(pa_threaded_mainloop_get_api(mainloop), clientName);
+    if (context == nullptr) {
+        return false;
+    }
+    pa_context_set_state_callback(context, onContextState, this);
+    // No server of our own: a desktop without one is a desktop without one.
+    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(mainloop) < 0) {
+        return false;
+    }
+    lock();
+    const bool ready =
+        waitUntil([this] { return pa_context_get_state(context) == PA_CONTEXT_READY; });
+    unlock();
+    return ready;
+}
+
+void PulseOutput::onContextState(pa_context* context, void* self) {
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
+        static_cast<PulseOutput*>(self)->gone = true;
+    }
+}
+
+void PulseOutput::onStreamState(pa_stream* stream, void* self) {
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+        static_cast<PulseOutput*>(self)->gone = true;
+    }
+}
+
+void PulseOutput::onWrite(pa_stream* stream, size_t bytes, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    while (bytes >= kBytesPerFrame) {
+        void* data = nullptr;
+        size_t size = bytes;
+        if (pa_stream_begin_write(stream, &data, &size) < 0 || size < kBytesPerFrame) {
+            return;
+        }
+        const size_t frames = size / kBytesPerFrame;
+        output->feed(static_cast<int16_t*>(data), static_cast<int>(frames), output->written);
+        if (pa_stream_write(stream, data, frames * kBytesPerFrame, nullptr, 0, PA_SEEK_RELATIVE) <
+            0) {
+            return;
+        }
+        output->written += frames;
+        bytes -= frames * kBytesPerFrame;
+    }
+}
+
+void PulseOutput::closeStream() {
+    if (stream != nullptr) {
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+        stream = nullptr;
+    }
+}
+
+bool PulseOutput::begin(int rate, Feed newFeed) {
+    if (rate <= 0 || static_cast<uint32_t>(rate) > PA_RATE_MAX) {
+        return false;
+    }
+    lock();
+    closeStream();
+    streamRate = rate;
+    feed = newFeed;
+    written = 0;
+    const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<uint32_t>(rate), 2};
+    stream = gone.load() ? nullptr : pa_stream_new(context, "music", &spec, nullptr);
+    if (stream == nullptr) {
+        unlock();
+        return false;
+    }
+    pa_stream_set_state_callback(stream, onStreamState, this);
+    pa_stream_set_write_callback(stream, onWrite, this);
+    pa_buffer_attr buffer{};
+    buffer.maxlength = static_cast<uint32_t>(-1);
+    buffer.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatency, &spec));
+    // Start once one request is there: the server's own choice (the whole target) can be
+    // more than its first request, and then nothing plays until a timer runs out.
+    buffer.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestSize, &spec));
+    buffer.prebuf = buffer.minreq;
+    buffer.fragsize = static_cast<uint32_t>(-1);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY |
+                                       (corked ? PA_STREAM_START_CORKED : 0));
+    bool ready = pa_stream_connect_playback(stream, nullptr, &buffer, flags, nullptr, nullptr) >= 0;
+    ready = ready && waitUntil([this] { return pa_stream_get_state(stream) == PA_STREAM_READY; });
+    unlock();
+    return ready;
+}
+
+void PulseOutput::pause(bool paused) {
+    lock();
+    corked = paused;
+    if (stream != nullptr && pa_stream_get_state(stream) == PA_STREAM_READY) {
+        pa_operation* done = pa_stream_cork(stream, paused ? 1 : 0, nullptr, nullptr);
+        if (done != nullptr) {
+            pa_operation_unref(done);
+        }
+    }
+    unlock();
+}
+
+bool PulseOutput::playedFrames(double& frames) {
+    if (stream == nullptr || pa_stream_get_state(stream) != PA_STREAM_READY) {
+        return false;
+    }
+    // Fresh timing now and then; the read itself never waits for the server.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastUpdate > kUpdateEvery) {
+        lastUpdate = now;
+        if (pa_operation* update = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
+            pa_operation_unref(update);
+        }
+    }
+    const pa_timing_info* info = pa_stream_get_timing_info(stream);
+    if (info == nullptr || info->read_index_corrupt) {
+        return false;
+    }
+    // At the moment of the report the speaker was the device's latency behind what the server
+    // had taken from us; since then it has moved on at the rate, while playing, but never past
+    // what was written.
+    const double rate = streamRate;
+    double played =
+        static_cast<double>(info->read_index) / kBytesPerFrame +
+        (static_cast<double>(info->transport_usec) - static_cast<double>(info->sink_usec)) * rate /
+            PA_USEC_PER_SEC;
+    if (info->playing && !corked) {
+        timeval wall{};
+        gettimeofday(&wall, nullptr);
+        const double age = static_cast<double>(pa_timeval_diff(&wall, &info->timestamp));
+        played +=
+            (pa_timeval_cmp(&wall, &info->timestamp) > 0 ? age : 0.0) * rate / PA_USEC_PER_SEC;
+    }
+    frames = std::clamp(played, 0.0, static_cast<double>(written));
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<AudioOutput> openSoundServerOutput(const char* clientName) {
+    auto output = std::make_unique<PulseOutput>();
+    if (!output->connect(clientName)) {
+        return nullptr;
+    }
+    return output;
+}

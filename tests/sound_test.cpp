@@ -1,0 +1,466 @@
+// The audio back-end against a real sound server (started by tests/sound/pulse_server.py, which
+// sets PULSE_SERVER and the sink's name): the sound is recorded from the sink's monitor and the
+// clock is judged by the recording, not by the server's own figures.
+
+#include <gtest/gtest.h>
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <sys/time.h>
+#include <thread>
+#include <vector>
+
+#include "platform/Audio.h"
+#include "platform/AudioDecoder.h"
+#include "support/OggMaker.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testing_support::encodeOgg;
+
+constexpr int kRecordRate = 44100;
+constexpr int kRecordFrameBytes = 2 * sizeof(float);
+constexpr double kPi = 3.14159265358979323846;
+
+double wallSeconds() {
+    return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+void sleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Records the sink's monitor in this process. Besides the samples it keeps pairs of (wall
+// time, recording frame being captured at that moment), from the server's capture timing with
+// the source's latency counted, so any recorded frame can be placed on the wall clock.
+class MonitorRecorder {
+public:
+    ~MonitorRecorder() { close(); }
+
+    bool open(const std::string& source) {
+        loop = pa_threaded_mainloop_new();
+        context = pa_context_new(pa_threaded_mainloop_get_api(loop), "lumenfall-sound-test");
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+            pa_threaded_mainloop_start(loop) < 0) {
+            return false;
+        }
+        if (!waitFor([this] { return pa_context_get_state(context) == PA_CONTEXT_READY; })) {
+            return false;
+        }
+        pa_threaded_mainloop_lock(loop);
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRecordRate, 2};
+        stream = pa_stream_new(context, "monitor", &spec, nullptr);
+        pa_stream_set_read_callback(stream, onRead, this);
+        pa_buffer_attr buffer{};
+        buffer.maxlength = static_cast<uint32_t>(-1);
+        buffer.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(5000, &spec));
+        const auto flags = static_cast<pa_stream_flags_t>(
+            PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+        const bool connected =
+            pa_stream_connect_record(stream, source.c_str(), &buffer, flags) >= 0;
+        pa_threaded_mainloop_unlock(loop);
+        return connected &&
+               waitFor([this] { return pa_stream_get_state(stream) == PA_STREAM_READY; });
+    }
+
+    void close() {
+        if (loop == nullptr) {
+            return;
+        }
+        pa_threaded_mainloop_lock(loop);
+        if (stream != nullptr) {
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+            stream = nullptr;
+        }
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+        pa_threaded_mainloop_unlock(loop);
+        pa_threaded_mainloop_stop(loop);
+        pa_threaded_mainloop_free(loop);
+        loop = nullptr;
+    }
+
+    // One (wall, frame being captured) pair; called often while recording. At a timing
+    // report the server had written `write_index` into our buffer and the source held
+    // `source_usec` more; since then capture has moved on at the rate.
+    void noteTime() {
+        pa_threaded_mainloop_lock(loop);
+        if (pa_operation* update = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
+            pa_operation_unref(update);
+        }
+        const pa_timing_info* info = pa_stream_get_timing_info(stream);
+        if (info != nullptr && info->playing && !info->write_index_corrupt) {
+            timeval wall{};
+            gettimeofday(&wall, nullptr);
+            const double age = pa_timeval_cmp(&wall, &info->timestamp) > 0
+                                   ? static_cast<double>(pa_timeval_diff(&wall, &info->timestamp))
+                                   : 0.0;
+            const double frame =
+                static_cast<double>(info->write_index) / kRecordFrameBytes +
+                (static_cast<double>(info->source_usec + info->transport_usec) + age) *
+                    kRecordRate / 1e6;
+            times.push_back({wallSeconds(), frame});
+            sourceLatency.push_back(static_cast<double>(info->source_usec) / 1000.0);
+        }
+        pa_threaded_mainloop_unlock(loop);
+    }
+
+    double medianSourceLatencyMs() const {
+        std::vector<double> sorted = sourceLatency;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted.empty() ? 0.0 : sorted[sorted.size() / 2];
+    }
+
+    // Copies of what was recorded so far: interleaved stereo.
+    std::vector<float> samples() {
+        pa_threaded_mainloop_lock(loop);
+        std::vector<float> copy = recorded;
+        pa_threaded_mainloop_unlock(loop);
+        return copy;
+    }
+
+    // The wall time at which recording frame `frame` was captured, from a straight line
+    // through the timing pairs of the half second around it (the server's timing jitters by
+    // a millisecond or two; a sink that rendered ahead before the first sound bends the line
+    // at the start).
+    double wallAt(double frame) const {
+        double sumW = 0, sumF = 0, sumWW = 0, sumWF = 0, n = 0;
+        const double origin = times.front().wall;
+        for (const TimePair& p : times) {
+            if (std::abs(p.frame - frame) > 0.25 * kRecordRate) {
+                continue;
+            }
+            const double w = p.wall - origin;
+            sumW += w;
+            sumF += p.frame;
+            sumWW += w * w;
+            sumWF += w * p.frame;
+            n += 1;
+        }
+        if (n < 10) {
+            return 0.0;
+        }
+        const double slope = (n * sumWF - sumW * sumF) / (n * sumWW - sumW * sumW);
+        const double offset = (sumF - slope * sumW) / n;
+        return origin + (frame - offset) / slope;
+    }
+
+private:
+    template <typename Done> bool waitFor(Done done) {
+        for (int i = 0; i < 1500; ++i) {
+            pa_threaded_mainloop_lock(loop);
+            const bool ok = done();
+            pa_threaded_mainloop_unlock(loop);
+            if (ok) {
+                return true;
+            }
+            sleepMs(2);
+        }
+        return false;
+    }
+
+    static void onRead(pa_stream* stream, size_t /*bytes*/, void* self) {
+        auto* recorder = static_cast<MonitorRecorder*>(self);
+        const void* data = nullptr;
+        size_t size = 0;
+        while (pa_stream_readable_size(stream) > 0 && pa_stream_peek(stream, &data, &size) >= 0) {
+            if (size == 0) {
+                break;
+            }
+            const size_t count = size / sizeof(float);
+            if (data != nullptr) {
+                const auto* values = static_cast<const float*>(data);
+                recorder->recorded.insert(recorder->recorded.end(), values, values + count);
+            } else {
+                recorder->recorded.insert(recorder->recorded.end(), count, 0.0f); // a hole
+            }
+            pa_stream_drop(stream);
+        }
+    }
+
+    struct TimePair {
+        double wall;
+        double frame;
+    };
+    pa_threaded_mainloop* loop = nullptr;
+    pa_context* context = nullptr;
+    pa_stream* stream = nullptr;
+    std::vector<float> recorded;
+    std::vector<TimePair> times;
+    std::vector<double> sourceLatency;
+};
+
+struct ClockRead {
+    double wall;
+    double frames; // stream frames the clock gave
+};
+
+// Plays `song` from the start and reads the clock every millisecond until it has ended (or
+// `seconds` pass), noting the recorder's timing along the way.
+std::vector<ClockRead> playAndRead(const std::vector<uint8_t>& song, MonitorRecorder& recorder,
+                                   double seconds, int bytesPerFrame) {
+    std::vector<ClockRead> reads;
+    const uint32_t handle = audio::streamCreateMemory(song.data(), song.size());
+    EXPECT_NE(handle, 0u);
+    if (handle == 0) {
+        return reads;
+    }
+    EXPECT_TRUE(audio::channelPlay(handle, true));
+    const double until = wallSeconds() + seconds;
+    int tick = 0;
+    while (!audio::channelEnded(handle) && wallSeconds() < until) {
+        const uint64_t position = audio::channelGetPosition(handle);
+        reads.push_back({wallSeconds(), static_cast<double>(position / bytesPerFrame)});
+        if (++tick % 5 == 0) {
+            recorder.noteTime();
+        }
+        sleepMs(1);
+    }
+    EXPECT_TRUE(audio::channelEnded(handle)) << "the stream played to its end";
+    sleepMs(200); // the end reaches the monitor
+    recorder.noteTime();
+    audio::streamFree(handle);
+    return reads;
+}
+
+// Where each burst starts: the first sample above a third of the loudest, after a quiet gap.
+std::vector<double> onsets(const std::vector<float>& left, double gapFrames) {
+    float peak = 0.0f;
+    for (float v : left) {
+        peak = std::max(peak, std::abs(v));
+    }
+    std::vector<double> found;
+    double lastLoud = -1e12;
+    for (size_t i = 0; i < left.size(); ++i) {
+        if (std::abs(left[i]) > peak / 3) {
+            if (static_cast<double>(i) - lastLoud > gapFrames) {
+                found.push_back(static_cast<double>(i));
+            }
+            lastLoud = static_cast<double>(i);
+        }
+    }
+    return found;
+}
+
+std::vector<float> channel(const std::vector<float>& interleaved, int which) {
+    std::vector<float> out(interleaved.size() / 2);
+    for (size_t i = 0; i < out.size(); ++i) {
+        out[i] = interleaved[2 * i + which];
+    }
+    return out;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+class SoundServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* server = std::getenv("PULSE_SERVER");
+        const char* sink = std::getenv("LUMENFALL_TEST_SINK");
+        if (server == nullptr || sink == nullptr) {
+            GTEST_FAIL() << "run through tests/sound/pulse_server.py, which starts the server";
+        }
+        ASSERT_TRUE(recorder.open(std::string(sink) + ".monitor"));
+        ASSERT_TRUE(audio::init(-1, 44100));
+        ASSERT_STREQ(audio::outputName(), "sound server");
+    }
+    void TearDown() override {
+        audio::free();
+        recorder.close();
+    }
+    MonitorRecorder recorder;
+};
+
+// A click every 0.4 s for ten seconds: when the recording hears each click against when the
+// clock said the music was at it.
+TEST_F(SoundServer, ClockMatchesTheRecordedClicks) {
+    constexpr int kClicks = 24;
+    constexpr double kEvery = 0.4;
+    const int rate = 44100;
+    std::vector<float> track(static_cast<size_t>((0.5 + kClicks * kEvery) * rate), 0.0f);
+    for (int k = 0; k < kClicks; ++k) {
+        const auto start = static_cast<size_t>((0.3 + k * kEvery) * rate);
+        for (int i = 0; i < rate / 250; ++i) { // 4 ms of 2 kHz
+            track[start + i] = 0.8f * static_cast<float>(std::sin(2 * kPi * 2000.0 * i / rate));
+        }
+    }
+    const std::vector<uint8_t> song = encodeOgg({track, track}, rate);
+    // The clicks where the decoder puts them, which is what the clock counts.
+    AudioDecoder decoder;
+    ASSERT_TRUE(decoder.open(song.data(), song.size()));
+    std::vector<int16_t> decoded(2 * track.size() + 4096);
+    const int got = decoder.render(decoded.data(), static_cast<int>(track.size()) + 2048, rate);
+    std::vector<float> decodedLeft(static_cast<size_t>(got));
+    for (int i = 0; i < got; ++i) {
+        decodedLeft[i] = decoded[2 * i] / 32768.0f;
+    }
+    const std::vector<double> inStream = onsets(decodedLeft, 0.1 * rate);
+    ASSERT_EQ(inStream.size(), static_cast<size_t>(kClicks));
+
+    const std::vector<ClockRead> reads = playAndRead(song, recorder, 20.0, 4);
+    const std::vector<double> heard = onsets(channel(recorder.samples(), 0), 0.1 * kRecordRate);
+    ASSERT_EQ(heard.size(), static_cast<size_t>(kClicks)) << "every click recorded once";
+    ASSERT_GT(reads.size(), 1000u);
+
+    // The wall time at which the clock passed each click; then how much later it was heard.
+    std::vector<double> late;
+    size_t r = 1;
+    for (int k = 0; k < kClicks; ++k) {
+        while (r < reads.size() && reads[r].frames < inStream[k]) {
+            ++r;
+        }
+        ASSERT_LT(r, reads.size());
+        const ClockRead& a = reads[r - 1];
+        const ClockRead& b = reads[r];
+        const double share =
+            b.frames > a.frames ? (inStream[k] - a.frames) / (b.frames - a.frames) : 1.0;
+        const double clockWall = a.wall + (b.wall - a.wall) * share;
+        const double heardWall = recorder.wallAt(heard[k]);
+        ASSERT_GT(heardWall, 0.0) << "no capture timing around click " << k;
+        late.push_back((heardWall - clockWall) * 1000.0);
+    }
+    double early = 0, lateEnd = 0;
+    for (int k = 0; k < 5; ++k) {
+        early += late[k] / 5;
+        lateEnd += late[kClicks - 1 - k] / 5;
+    }
+    const double mid = median(late);
+    std::printf("clicks: %d, sound after clock: median %.2f ms, min %.2f, max %.2f; drift from "
+                "the first five to the last five %.2f ms (monitor latency counted: %.2f ms)\n",
+                kClicks, mid, *std::min_element(late.begin(), late.end()),
+                *std::max_element(late.begin(), late.end()), lateEnd - early,
+                recorder.medianSourceLatencyMs());
+    EXPECT_LT(std::abs(mid), 5.0);
+    EXPECT_LT(std::abs(lateEnd - early), 2.0);
+
+    // Smooth and monotonic: never backwards, no step beyond 2 ms between reads about 1 ms
+    // apart (the catch-up pace times the time between them).
+    double worst = 0.0;
+    for (size_t i = 1; i < reads.size(); ++i) {
+        ASSERT_GE(reads[i].frames, reads[i - 1].frames);
+        const double step = (reads[i].frames - reads[i - 1].frames) / rate * 1000.0;
+        const double wall = (reads[i].wall - reads[i - 1].wall) * 1000.0;
+        worst = std::max(worst, step - 1.5 * wall);
+    }
+    std::printf("clock reads: %zu, largest step beyond 1.5 x the time between reads: %.3f ms\n",
+                reads.size(), worst);
+    EXPECT_LT(worst, 0.5);
+}
+
+// A 1 kHz tone in a 48 kHz file sounds at 1 kHz; a centre-only 5.1 file on both sides.
+TEST_F(SoundServer, PitchAndDownMixAsRecorded) {
+    struct Case {
+        const char* what;
+        int rate;
+        int channels;
+        int toneChannel; // the one channel with sound; -1: all
+        double frequency;
+    };
+    const Case cases[] = {
+        {"1 kHz at 48 kHz stereo", 48000, 2, -1, 1000.0},
+        {"centre-only 5.1 at 48 kHz", 48000, 6, 1, 440.0},
+        {"mono at 22.05 kHz", 22050, 1, -1, 440.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const size_t frames = static_cast<size_t>(c.rate); // one second
+        std::vector<std::vector<float>> channels(c.channels, std::vector<float>(frames, 0.0f));
+        for (int ch = 0; ch < c.channels; ++ch) {
+            if (c.toneChannel >= 0 && ch != c.toneChannel) {
+                continue;
+            }
+            for (size_t i = 0; i < frames; ++i) {
+                channels[ch][i] =
+                    0.5f * static_cast<float>(std::sin(2 * kPi * c.frequency * i / c.rate));
+            }
+        }
+        const size_t before = recorder.samples().size() / 2;
+        playAndRead(encodeOgg(channels, c.rate), recorder, 5.0, c.channels * 2);
+        const std::vector<float> all = recorder.samples();
+        const std::vector<float> played(all.begin() + 2 * before, all.end());
+        const std::vector<float> left = channel(played, 0);
+        const std::vector<float> right = channel(played, 1);
+        // The loud part, less its ends, by zero crossings (interpolated).
+        size_t first = left.size(), last = 0;
+        for (size_t i = 0; i < left.size(); ++i) {
+            if (std::abs(left[i]) > 0.02f) {
+                first = std::min(first, i);
+                last = i;
+            }
+        }
+        ASSERT_LT(first + kRecordRate / 2, last) << "nothing was heard";
+        first += kRecordRate / 10;
+        last -= kRecordRate / 10;
+        double firstCross = -1, lastCross = -1;
+        int crossings = 0;
+        double sumL = 0, sumR = 0;
+        for (size_t i = first; i < last; ++i) {
+            sumL += left[i] * left[i];
+            sumR += right[i] * right[i];
+            if (left[i] <= 0.0f && left[i + 1] > 0.0f) {
+                const double at = i + left[i] / (left[i] - left[i + 1]);
+                firstCross = firstCross < 0 ? at : firstCross;
+                lastCross = at;
+                ++crossings;
+            }
+        }
+        const double frequency = (crossings - 1) / (lastCross - firstCross) * kRecordRate;
+        const double rmsLeft = std::sqrt(sumL / (last - first));
+        const double rmsRight = std::sqrt(sumR / (last - first));
+        std::printf("%s: heard at %.2f Hz, level left %.3f right %.3f\n", c.what, frequency,
+                    rmsLeft, rmsRight);
+        EXPECT_NEAR(frequency, c.frequency, 1.0);
+        EXPECT_GT(rmsLeft, 0.05);
+        EXPECT_NEAR(rmsRight / rmsLeft, 1.0, 0.05) << "the same on both sides";
+    }
+}
+
+// The server goes away in the middle: the clock goes on from where the sound was, at the
+// same pace, and the stream still ends.
+TEST_F(SoundServer, ServerGoingAwayLeavesTheClockRunning) {
+    const char* pid = std::getenv("LUMENFALL_TEST_SERVER_PID");
+    ASSERT_NE(pid, nullptr);
+    const std::vector<uint8_t> song = testing_support::makeOgg(3.0, 2, 48000);
+    const uint32_t handle = audio::streamCreateMemory(song.data(), song.size());
+    ASSERT_TRUE(audio::channelPlay(handle, true));
+    sleepMs(1000);
+    const double before = audio::channelGetPosition(handle) / 4 / 48.0;
+    ASSERT_EQ(kill(std::atoi(pid), SIGKILL), 0);
+    const double killedAt = wallSeconds();
+    double previous = before;
+    double largestStep = 0.0;
+    while (wallSeconds() < killedAt + 0.5) {
+        const double now = audio::channelGetPosition(handle) / 4 / 48.0;
+        ASSERT_GE(now, previous);
+        largestStep = std::max(largestStep, now - previous);
+        previous = now;
+        sleepMs(1);
+    }
+    EXPECT_STREQ(audio::outputName(), "lost");
+    const double walked = previous - before;
+    std::printf("server killed: the clock moved %.1f ms in the 500 ms after, largest step "
+                "%.2f ms\n",
+                walked, largestStep);
+    EXPECT_NEAR(walked, 500.0, 100.0);
+    EXPECT_LT(largestStep, 60.0);
+    const double until = wallSeconds() + 5.0;
+    while (!audio::channelEnded(handle) && wallSeconds() < until) {
+        audio::channelGetPosition(handle);
+        sleepMs(5);
+    }
+    EXPECT_TRUE(audio::channelEnded(handle));
+}
+
+} // namespace
