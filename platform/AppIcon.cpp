@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
-std::vector<uint8_t> makeAppIcon() {
-    std::vector<uint8_t> pixels(kIconSize * kIconSize * 4);
-    const float centre = (kIconSize - 1) * 0.5f;
+std::vector<uint8_t> makeAppIcon(int size) {
+    std::vector<uint8_t> pixels(static_cast<size_t>(size) * size * 4);
+    const float centre = (size - 1) * 0.5f;
     const int dots = 12;
-    for (int y = 0; y < kIconSize; ++y) {
-        for (int x = 0; x < kIconSize; ++x) {
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
             const float dx = (x - centre) / centre;
             const float dy = (y - centre) / centre;
             const float r = std::sqrt(dx * dx + dy * dy);
@@ -22,7 +22,7 @@ std::vector<uint8_t> makeAppIcon() {
                 light += std::exp(-(px * px + py * py) * 600.0f);
             }
             light = std::min(light, 1.0f);
-            uint8_t* p = &pixels[(y * kIconSize + x) * 4];
+            uint8_t* p = &pixels[(static_cast<size_t>(y) * size + x) * 4];
             p[0] = static_cast<uint8_t>(255.0f * std::min(1.0f, light * 0.75f));
             p[1] = static_cast<uint8_t>(255.0f * std::min(1.0f, light * 0.9f));
             p[2] = static_cast<uint8_t>(255.0f * light);

@@ -87,6 +87,9 @@ ParseResult parseCaptureOptions(int argc, const char* const* argv, CaptureOption
         if (name == "--help" || name == "-h") {
             return ParseResult::Help;
         }
+        if (name == "--version") {
+            return ParseResult::Version;
+        }
         if (name.compare(0, 2, "--") != 0) {
             error = "unexpected argument '" + name + "'";
             return ParseResult::Error;
@@ -99,7 +102,8 @@ ParseResult parseCaptureOptions(int argc, const char* const* argv, CaptureOption
             value = name.substr(equals + 1);
             name.erase(equals);
         } else if (name == "--size" || name == "--fps" || name == "--start" || name == "--end" ||
-                   name == "--output" || name == "--png" || name == "--at") {
+                   name == "--output" || name == "--png" || name == "--at" ||
+                   name == "--data") {
             if (i + 1 >= argc) {
                 error = name + " needs a value";
                 return ParseResult::Error;
@@ -156,6 +160,12 @@ ParseResult parseCaptureOptions(int argc, const char* const* argv, CaptureOption
                 return ParseResult::Error;
             }
             options.atTimes.push_back(static_cast<uint32_t>(whole));
+        } else if (name == "--data") {
+            if (value.empty()) {
+                error = "--data: the folder name is empty";
+                return ParseResult::Error;
+            }
+            options.dataDir = value;
         } else {
             error = "unknown option '" + name + "'";
             return ParseResult::Error;
@@ -192,7 +202,8 @@ std::string captureHelpText() {
     return "Usage: lumenfall-capture [OPTIONS]\n"
            "Renders the show offline, frame by frame at a fixed rate, with no window and no\n"
            "sound card, and records it as a video with the music or as PNG pictures.\n"
-           "Run it where demo.dat (or the assets/ folder) is.\n"
+           "The show comes from the --data folder, else from the current folder when it\n"
+           "holds demo.dat or assets/, else from the installed demo.dat.\n"
            "\n"
            "  --size WxH     picture size in pixels (default 1280x720; even for a video)\n"
            "  --fps N        frames per second, 1 to 240 (default 30)\n"
@@ -207,10 +218,16 @@ std::string captureHelpText() {
            "                 (at_106906.png), in DIR when --png DIR is given, else in the\n"
            "                 current folder. Repeatable. The picture is the one a full\n"
            "                 recording at the same --fps shows at that time.\n"
+           "  --data DIR     read the show from DIR (its demo.dat, else its assets/ folder)\n"
+           "  --version      print the version\n"
            "  --help         show this text\n"
            "\n"
            "The same options always give the same pictures, byte for byte.\n"
            "Exit status: 0 done, 1 loading, rendering or encoding failed, 2 bad options.\n";
+}
+
+std::string captureVersionText() {
+    return std::string("lumenfall-capture ") + LUMENFALL_VERSION + "\n";
 }
 
 uint32_t frameTimeMs(uint32_t startMs, uint64_t frame, int fps) {

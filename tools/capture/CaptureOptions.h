@@ -22,16 +22,19 @@ struct CaptureOptions {
     std::string output = "lumenfall.mp4";
     std::string pngDir;            // empty: no PNG folder given
     std::vector<uint32_t> atTimes; // sorted, without repeats
+    std::string dataDir;           // --data: where the show's content is; empty: look for it
 
     CaptureMode mode() const;
 };
 
-enum class ParseResult { Run, Help, Error };
+enum class ParseResult { Run, Help, Version, Error };
 
 // Fills options from argv; on Error, error holds a one-line message (without the program name).
 ParseResult parseCaptureOptions(int argc, const char* const* argv, CaptureOptions& options,
                                 std::string& error);
 std::string captureHelpText();
+// "lumenfall-capture 1.0.0": the version the build was made for.
+std::string captureVersionText();
 
 // Music time of frame k of a run starting at startMs: startMs + k * 1000 / fps, truncated.
 uint32_t frameTimeMs(uint32_t startMs, uint64_t frame, int fps);

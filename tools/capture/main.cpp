@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CaptureOptions.h"
+#include "DataSource.h"
 #include "MusicLength.h"
 #include "ProgressMeter.h"
 #include "VideoPipe.h"
@@ -259,8 +260,13 @@ int renderSingleFrames(const CaptureOptions& options, Demo& demo, OffscreenConte
 }
 
 int capture(const CaptureOptions& options) {
-    // Content: the archive beside us, or the assets folder when there is none.
-    Loader::Open("demo.dat");
+    // Content: the archive, or the assets folder when there is none (see DataSource.h).
+    std::string folder;
+    std::string notFound;
+    if (!findDataFolder(options.dataDir, folder, notFound)) {
+        return options.dataDir.empty() ? fail(notFound) : badOption(notFound);
+    }
+    openDataFolder(folder);
 
     OffscreenContext context;
     if (!context.create(options.width, options.height)) {
@@ -321,6 +327,9 @@ int main(int argc, char** argv) {
     switch (parseCaptureOptions(argc, argv, options, error)) {
     case ParseResult::Help:
         std::fputs(captureHelpText().c_str(), stdout);
+        return 0;
+    case ParseResult::Version:
+        std::fputs(captureVersionText().c_str(), stdout);
         return 0;
     case ParseResult::Error:
         return badOption(error);

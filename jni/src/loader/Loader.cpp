@@ -27,6 +27,7 @@ struct MemoryStream {
 
 struct State {
     std::string path;
+    std::string folder = "./assets/"; // folder mode reads folder + name
     std::unique_ptr<uint8_t[]> bytes;
     uint64_t size = 0;
     MemoryStream stream;
@@ -119,7 +120,7 @@ private:
 };
 
 bool getFromFolder(const std::string& name, uint32_t& size, uint8_t*& data) {
-    const std::string path = "./assets/" + name;
+    const std::string path = state().folder + name;
     struct stat info {};
     if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
@@ -275,6 +276,10 @@ bool Get(const std::string& name, uint32_t& size, uint8_t*& data) {
         return getFromFolder(name, size, data);
     }
     return getFromArchive(name, size, data);
+}
+
+void SetFolder(const std::string& folder) {
+    state().folder = folder.empty() || folder.back() == '/' ? folder : folder + "/";
 }
 
 bool archiveMode() { return !state().path.empty(); }

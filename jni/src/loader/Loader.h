@@ -13,6 +13,9 @@ namespace Loader {
 constexpr uint64_t kMaxAssetBytes = 256u << 20;
 
 void Open(const std::string& path);
+// The folder that folder mode reads from, "./assets/" unless a tool that may be started
+// anywhere (the capture program) names another before Open.
+void SetFolder(const std::string& folder);
 bool Get(const std::string& name, uint32_t& size, uint8_t*& data);
 
 // A query and a reset for tests and tools.
