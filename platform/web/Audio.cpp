@@ -1,11 +1,13 @@
 // The audio back-end on the web: the browser decodes the Ogg Vorbis block (Web Audio's
 // decodeAudioData) and plays it through an AudioContext running at 44100 Hz, so positions
-// and lengths are the same 16-bit stereo frames as on the desktop.
+// and lengths are the same 16-bit stereo frames as on the desktop. The length comes from the
+// stream's pages at once; the decoding runs in the background while the show loads, and
+// playing waits for it.
 //
 // The position is what is heard: the context's output timestamp (its time minus the output
 // latency), interpolated with the page's clock between the audio thread's updates, never
-// going backwards. Device 0 ("no sound") decodes only for the length; its position follows
-// the page's clock.
+// going backwards. Device 0 ("no sound") decodes nothing; its position follows the page's
+// clock.
 
 #include "platform/Audio.h"
 
@@ -37,8 +39,12 @@ State state;
 // Module.webAudio: the context (null for no sound), the decoded buffer, the playing source
 // and the clock's anchors.
 EM_JS(int, jsInit, (int withSound), {
-    var a = { context: null, buffer: null, source: null, gain: null, volume: 1.0,
-              startTime: -1, startPage: -1, lastHeard: 0, lastPage: 0, lastContext: -1 };
+    var a = { context: null, buffer: null, decoding: null, source: null, gain: null,
+              volume: 1.0, startTime: -1, startPage: -1, lastPage: 0, lastContext: -1 };
+    // A single frame for a link or a test plays nothing.
+    if (withSound && Module.page && Module.page.atTime >= 0) {
+        return 0;
+    }
     if (withSound) {
         var Context = window.AudioContext || window.webkitAudioContext;
         if (!Context) {
@@ -62,47 +68,43 @@ EM_JS(void, jsResume, (), {
     }
 });
 
-// Decodes the block; resolves to its frame count, or -1 when the browser cannot decode it.
-EM_ASYNC_JS(double, jsDecode, (const void* data, double length), {
+// Starts decoding the block in the background; playing waits for it.
+EM_JS(void, jsStartDecoding, (const void* data, double length), {
     var a = Module.webAudio;
     var bytes = HEAPU8.slice(data, data + length).buffer;
-    var context = a.context;
-    if (!context) {
-        var Offline = window.OfflineAudioContext || window.webkitOfflineAudioContext;
-        if (!Offline) {
-            return -1;
+    a.buffer = null;
+    a.decoding = new Promise(function(resolve, reject) {
+        var p = a.context.decodeAudioData(bytes, resolve, reject);
+        if (p && p.catch) {
+            p.catch(reject);
         }
-        context = new Offline(2, 1, 44100);
-    }
-    try {
-        a.buffer = await new Promise(function(resolve, reject) {
-            var p = context.decodeAudioData(bytes, resolve, reject);
-            if (p && p.catch) {
-                p.catch(reject);
-            }
-        });
-    } catch (e) {
+    }).then(function(buffer) {
+        a.buffer = buffer;
+        return true;
+    }, function(e) {
         console.error("music.ogg cannot be decoded by this browser: " + e);
         if (Module.page && Module.page.noOggVorbis) {
             Module.page.noOggVorbis();
         }
-        a.buffer = null;
-        return -1;
-    }
-    return a.buffer.length;
+        return false;
+    });
 });
 
-EM_JS(void, jsPlay, (), {
+// Starts the music once decoded; without a decoded buffer the clock runs silently.
+EM_ASYNC_JS(void, jsPlay, (), {
     var a = Module.webAudio;
+    if (a.decoding) {
+        await a.decoding;
+    }
     if (a.source) {
         a.source.onended = null;
         a.source.stop();
         a.source = null;
     }
-    a.lastHeard = 0;
     a.lastContext = -1;
     a.startPage = performance.now();
-    if (!a.context) {
+    if (!a.context || !a.buffer) {
+        a.startTime = -1;
         return;
     }
     a.gain = a.context.createGain();
@@ -119,11 +121,8 @@ EM_JS(void, jsPlay, (), {
 EM_JS(double, jsHeardSeconds, (), {
     var a = Module.webAudio;
     var now = performance.now();
-    if (!a.context) {
+    if (!a.context || a.startTime < 0) {
         return a.startPage < 0 ? 0 : (now - a.startPage) / 1000;
-    }
-    if (a.startTime < 0) {
-        return 0;
     }
     var c = a.context;
     var heard;
@@ -169,6 +168,49 @@ EM_JS(void, jsFree, (), {
 
 bool isOpenStream(uint32_t handle) { return state.open && handle == kHandle; }
 
+uint64_t readLe64(const uint8_t* p) {
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) {
+        value = value << 8 | p[i];
+    }
+    return value;
+}
+
+// The stream's length in frames, as a decoder counts it: the granule position of the last
+// Ogg page that ends a packet. Every page is walked from the start, checking each header,
+// so a damaged block is refused here rather than found later. 0 when the block is not an
+// Ogg stream with at least one such page.
+uint64_t oggLengthFrames(const uint8_t* data, uint64_t size) {
+    constexpr uint64_t kHeader = 27;
+    constexpr uint64_t kNoGranule = ~uint64_t{0};
+    uint64_t at = 0;
+    uint64_t frames = 0;
+    while (at + kHeader <= size) {
+        const uint8_t* page = data + at;
+        if (page[0] != 'O' || page[1] != 'g' || page[2] != 'g' || page[3] != 'S' || page[4] != 0) {
+            return 0;
+        }
+        const uint64_t segments = page[26];
+        if (at + kHeader + segments > size) {
+            return 0;
+        }
+        uint64_t body = 0;
+        for (uint64_t i = 0; i < segments; ++i) {
+            body += page[kHeader + i];
+        }
+        const uint64_t next = at + kHeader + segments + body;
+        if (next > size) {
+            return 0;
+        }
+        const uint64_t granule = readLe64(page + 6);
+        if (granule != kNoGranule && granule < (uint64_t{1} << 48)) {
+            frames = granule;
+        }
+        at = next;
+    }
+    return at == size ? frames : 0;
+}
+
 }  // namespace
 
 uint32_t getVersion() { return kVersion; }
@@ -202,11 +244,14 @@ uint32_t streamCreateMemory(const void* data, uint64_t length) {
         length > std::numeric_limits<uint32_t>::max()) {
         return 0;
     }
-    const double frames = jsDecode(data, static_cast<double>(length));
-    if (!(frames >= 0.0)) {
+    const uint64_t frames = oggLengthFrames(static_cast<const uint8_t*>(data), length);
+    if (frames == 0) {
         return 0;
     }
-    state.lengthFrames = static_cast<uint64_t>(frames);
+    if (state.device == kDeviceDefault) {
+        jsStartDecoding(data, static_cast<double>(length));
+    }
+    state.lengthFrames = frames;
     state.lastFrames = 0;
     state.open = true;
     return kHandle;
