@@ -192,6 +192,30 @@ class WebPage(unittest.TestCase):
                                  [["ERROR", message], ["Error", "- %s\n" % message]])
                 self.assertIn("ERROR: " + message, self.browser.console)
 
+    def test_a_browser_without_webgl_or_ogg_vorbis_is_told_plainly(self):
+        """No WebGL, or no Ogg Vorbis decoding: a plain sentence and no start choice."""
+        cases = (
+            ("webgl", "HTMLCanvasElement.prototype.getContext = function () { return null; };",
+             "no WebGL"),
+            ("ogg", "HTMLMediaElement.prototype.canPlayType = function () { return ''; };",
+             "does not decode Ogg Vorbis"),
+        )
+        for case, script, words in cases:
+            with self.subTest(case=case):
+                added = self.browser.call("Page.addScriptToEvaluateOnNewDocument", source=script)
+                try:
+                    self.browser.navigate(self.server.url("index.html"))
+                    self.assertEqual(self.wait_state(["unsupported", "choice"], 60),
+                                     "unsupported")
+                    texts = [text for _, text in self.messages()]
+                    self.assertEqual(len(texts), 1)
+                    self.assertIn(words, texts[0])
+                    self.assertTrue(self.browser.evaluate(
+                        "document.getElementById('choice').hidden"))
+                finally:
+                    self.browser.call("Page.removeScriptToEvaluateOnNewDocument",
+                                      identifier=added["identifier"])
+
 
 def main():
     global ARGS
