@@ -469,6 +469,18 @@ def case_lying_animation_in_the_archive_ends_with_a_message(c):
     expect_failure_message(c, "Ife count error : racs.ife", LYING_LIMIT)
 
 
+def write_endless_events(assets):
+    """music.msd of 16 MB: two million events for every frame to scan, from a 16 kB entry."""
+    with open(os.path.join(assets, "music.msd"), "wb") as f:
+        f.write(bytes(16 << 20))
+
+
+def case_too_many_sync_events_in_the_archive_end_with_a_message(c):
+    """More than a million sync events: "Sync event count error : music.msd", exit 1."""
+    c.assets.archive_only(c.cwd, change=write_endless_events)
+    expect_failure_message(c, "Sync event count error : music.msd", LYING_LIMIT)
+
+
 CASES = [
     case_enter_plays_archive_to_end,
     case_windowed_is_centred_close_box_while_loading,
@@ -482,6 +494,7 @@ CASES = [
     case_missing_overlay_fails_the_build,
     case_lying_animation_in_the_folder_ends_with_a_message,
     case_lying_animation_in_the_archive_ends_with_a_message,
+    case_too_many_sync_events_in_the_archive_end_with_a_message,
 ]
 
 
