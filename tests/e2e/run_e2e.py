@@ -523,7 +523,9 @@ def main():
     parser.add_argument("build_dir")
     parser.add_argument("--packer")
     parser.add_argument("--only", choices=["gl", "gles"])
-    parser.add_argument("--trace", help="library preloaded to report the GLFW shutdown calls")
+    parser.add_argument("--trace", default=os.environ.get("LUMENFALL_E2E_TRACE"),
+                        help="library preloaded to report the GLFW shutdown calls "
+                             "(default: $LUMENFALL_E2E_TRACE)")
     parser.add_argument("--case", action="append", help="run only cases containing this")
     parser.add_argument("--keep", action="store_true", help="keep the case folders")
     args = parser.parse_args()
