@@ -7,7 +7,7 @@ file), drives the real GTK setup dialog with xdotool, dismisses message boxes as
 and checks the exit code, the windows that appeared, the box captions and the stderr lines.
 
 usage: run_e2e.py GL_PROGRAM GLES_PROGRAM BUILD_DIR [--packer PACK] [--only gl|gles]
-                  [--case NAME ...] [--keep]
+                  [--trace LIBRARY] [--case NAME ...] [--keep]
 """
 
 import argparse
@@ -61,7 +61,7 @@ def wait_until(predicate, timeout, step=0.1):
 class Run:
     """One start of a program: its process, the windows it showed, the boxes it raised."""
 
-    def __init__(self, x, program, cwd, address_space=None):
+    def __init__(self, x, program, cwd, address_space=None, preload=None):
         self.x = x
         self.program = program
         self.cwd = cwd
@@ -76,7 +76,10 @@ class Run:
             if address_space:  # as "ulimit -v": a lying file must not take the machine
                 def limit():
                     resource.setrlimit(resource.RLIMIT_AS, (address_space, address_space))
-            self.proc = subprocess.Popen([program], cwd=cwd, env=x.env(), stdin=subprocess.DEVNULL,
+            env = x.env()
+            if preload:
+                env["LD_PRELOAD"] = preload
+            self.proc = subprocess.Popen([program], cwd=cwd, env=env, stdin=subprocess.DEVNULL,
                                          stdout=out, stderr=err, start_new_session=True,
                                          preexec_fn=limit)
 
@@ -266,8 +269,9 @@ def add_sprite(path):
 # Cases ----------------------------------------------------------------------------------------
 
 class Context:
-    def __init__(self, x, program, assets, artifacts, cwd):
+    def __init__(self, x, program, assets, artifacts, cwd, trace=None):
         self.x = x
+        self.trace = trace
         self.program = program
         self.flavour = "gles" if program.endswith("gles") else "gl"
         self.assets = assets
@@ -275,9 +279,21 @@ class Context:
         self.cwd = cwd
         self.run = None
 
-    def start(self, address_space=None):
-        self.run = Run(self.x, self.program, self.cwd, address_space)
+    def start(self, address_space=None, traced=False):
+        self.run = Run(self.x, self.program, self.cwd, address_space,
+                       self.trace if traced else None)
         return self.run
+
+    def expect_shutdown_traced(self):
+        """The window was destroyed, then GLFW terminated (which restores a changed screen
+        mode), before the process ended."""
+        if not self.trace:
+            check(not os.environ.get("CI"), "no --trace library to check the shutdown with")
+            print("     skipped: no --trace library, the shutdown calls are not checked")
+            return
+        calls = [l for l in self.run.stderr().splitlines() if l.startswith("trace: ")]
+        check(calls == ["trace: glfwDestroyWindow", "trace: glfwTerminate"],
+              "shutdown calls %s, expected the window destroyed, then GLFW terminated" % calls)
 
 
 def box_lines(text):
@@ -319,7 +335,7 @@ def case_windowed_is_centred_close_box_while_loading(c):
     give a window of the mode's size, centred; the close box during loading exits 0 (the
     full-length music: an exit can only come from the close box)."""
     c.assets.folder(c.cwd, short_music=False)
-    run = c.start()
+    run = c.start(traced=True)
     dialog = run.wait_dialog()
     c.x.keys(dialog, "Tab", "Tab", "space", "Return")
     window = run.wait_gl_window_stopped()
@@ -335,13 +351,14 @@ def case_windowed_is_centred_close_box_while_loading(c):
     run.thaw()
     expect_clean_exit(run, 0, 15)
     check(run.boxes == [], "unexpected message boxes %s" % run.boxes)
+    c.expect_shutdown_traced()
 
 
 def case_enter_from_mode_list_escape_while_loading(c):
     """Enter while the mode list has the focus starts (full screen); Escape during loading
     exits 0 at once (the full-length music, as above)."""
     c.assets.folder(c.cwd, short_music=False)
-    run = c.start()
+    run = c.start(traced=True)
     dialog = run.wait_dialog()
     c.x.keys(dialog, "Tab", "Return")
     window = run.wait_gl_window_stopped()
@@ -351,6 +368,7 @@ def case_enter_from_mode_list_escape_while_loading(c):
     run.thaw()
     expect_clean_exit(run, 0, 15)
     check(run.boxes == [], "unexpected message boxes %s" % run.boxes)
+    c.expect_shutdown_traced()
 
 
 def expect_cancelled(c, how):
@@ -472,6 +490,18 @@ def case_lying_animation_in_the_archive_ends_with_a_message(c):
     expect_failure_message(c, "Ife count error : racs.ife", LYING_LIMIT)
 
 
+def write_endless_events(assets):
+    """music.msd of 16 MB: two million events for every frame to scan, from a 16 kB entry."""
+    with open(os.path.join(assets, "music.msd"), "wb") as f:
+        f.write(bytes(16 << 20))
+
+
+def case_too_many_sync_events_in_the_archive_end_with_a_message(c):
+    """More than a million sync events: "Sync event count error : music.msd", exit 1."""
+    c.assets.archive_only(c.cwd, change=write_endless_events)
+    expect_failure_message(c, "Sync event count error : music.msd", LYING_LIMIT)
+
+
 CASES = [
     case_enter_plays_archive_to_end,
     case_windowed_is_centred_close_box_while_loading,
@@ -485,6 +515,7 @@ CASES = [
     case_missing_overlay_fails_the_build,
     case_lying_animation_in_the_folder_ends_with_a_message,
     case_lying_animation_in_the_archive_ends_with_a_message,
+    case_too_many_sync_events_in_the_archive_end_with_a_message,
 ]
 
 
@@ -495,6 +526,9 @@ def main():
     parser.add_argument("build_dir")
     parser.add_argument("--packer")
     parser.add_argument("--only", choices=["gl", "gles"])
+    parser.add_argument("--trace", default=os.environ.get("LUMENFALL_E2E_TRACE"),
+                        help="library preloaded to report the GLFW shutdown calls "
+                             "(default: $LUMENFALL_E2E_TRACE)")
     parser.add_argument("--case", action="append", help="run only cases containing this")
     parser.add_argument("--keep", action="store_true", help="keep the case folders")
     args = parser.parse_args()
@@ -502,6 +536,7 @@ def main():
 
     programs = [os.path.abspath(p) for p, f in ((args.gl, "gl"), (args.gles, "gles"))
                 if args.only in (None, f)]
+    trace = os.path.abspath(args.trace) if args.trace else None
     cases = [c for c in CASES if not args.case or any(s in c.__name__ for s in args.case)]
     artifacts = os.path.join(args.build_dir, "artifacts")
     os.makedirs(artifacts, exist_ok=True)
@@ -523,7 +558,7 @@ def main():
                 for case in cases:
                     name = "%s %s" % (os.path.basename(program), case.__name__[5:])
                     cwd = tempfile.mkdtemp(prefix=case.__name__[5:] + "-", dir=scratch)
-                    c = Context(x, program, assets, artifacts, cwd)
+                    c = Context(x, program, assets, artifacts, cwd, trace)
                     started = time.monotonic()
                     try:
                         for attempt in range(1, 4):
@@ -539,7 +574,7 @@ def main():
                                     c.run.kill()
                                 shutil.rmtree(cwd, ignore_errors=True)
                                 cwd = tempfile.mkdtemp(prefix=case.__name__[5:] + "-", dir=scratch)
-                                c = Context(x, program, assets, artifacts, cwd)
+                                c = Context(x, program, assets, artifacts, cwd, trace)
                         print("PASS %s (%.1f s)" % (name, time.monotonic() - started), flush=True)
                     except (Failure, XError, subprocess.SubprocessError, OSError) as e:
                         failures.append(name)

@@ -1,7 +1,5 @@
 #include "ife/Ife.h"
 
-#include <cmath>
-
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/type_ptr.hpp>
 
