@@ -76,6 +76,7 @@
         endRequested: false,
         barEnd: -1,
         musicTime: -1,
+        audioTime: -1,
         content: null,
         waitForStart: function () { return startChosen; },
         showMessage: function (caption, text) {
@@ -94,6 +95,9 @@
         },
         frameDone: function (t) {
             page.musicTime = t;
+            // The audio clock when this frame's music time was read, for comparing the two.
+            var audio = window.Module && Module.webAudio;
+            page.audioTime = audio && audio.context ? audio.context.currentTime : -1;
             if (atTime >= 0) {
                 page.state = "frame";
             }

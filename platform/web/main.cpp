@@ -77,6 +77,26 @@ bool createContext(bool keepPicture) {
     return emscripten_webgl_make_context_current(context) == EMSCRIPTEN_RESULT_SUCCESS;
 }
 
+// The particle programs scale their points with the picture's width (the "screenWidth"
+// uniform, given when they were loaded); after a resize every program gets the new width,
+// so the picture is the one a window of the new size would have shown from the start.
+void setScreenWidthUniforms(float width) {
+    GLint current = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &current);
+    constexpr GLuint kMaxProgramName = 4096;
+    for (GLuint name = 1; name < kMaxProgramName; ++name) {
+        if (glIsProgram(name) == GL_FALSE) {
+            continue;
+        }
+        const GLint location = glGetUniformLocation(name, "screenWidth");
+        if (location >= 0) {
+            glUseProgram(name);
+            glUniform1f(location, width);
+        }
+    }
+    glUseProgram(static_cast<GLuint>(current));
+}
+
 // Draws, and throws away, the frames a full recording would have drawn in t's scene before t
 // that decide what the scene carries over, as the capture program does for its single frames.
 void warmUp(Demo& demo, uint32_t t) {
@@ -163,6 +183,7 @@ int runShow() {
             width = nowWidth;
             height = nowHeight;
             demo->setScreenSize(width, height);
+            setScreenWidthUniforms(static_cast<float>(demo->screenWidth));
         }
         const uint64_t position = music.positionBytes();
         const uint32_t t = music.positionMs(position);
