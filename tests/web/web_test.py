@@ -222,6 +222,13 @@ class WebPage(unittest.TestCase):
                                  [["ERROR", message], ["Error", "- %s\n" % message]])
                 self.assertIn("ERROR: " + message, self.browser.console)
 
+    def test_the_site_is_light(self):
+        """The page, its script, the module and the content: under 6 MB on the wire."""
+        names = ["index.html", "page.js", "lumenfall.js", "lumenfall.wasm", "demo.dat"]
+        sizes = {n: os.path.getsize(os.path.join(ARGS.site, n)) for n in names}
+        print("site: %s, %d bytes in all" % (sizes, sum(sizes.values())))
+        self.assertLess(sum(sizes.values()), 6000000)
+
     def test_a_browser_without_webgl_or_ogg_vorbis_is_told_plainly(self):
         """No WebGL, or no Ogg Vorbis decoding: a plain sentence and no start choice."""
         cases = (
