@@ -31,6 +31,7 @@ constexpr uint64_t kEndMarginBytes = 5000;
 // The capture program's default frame rate: its single frames warm up on this grid.
 constexpr int kWarmUpFps = 30;
 
+// clang-format off
 // The requested single-frame time, or -1 for the show.
 EM_JS(double, pageAtTime, (), { return Module.page.atTime; });
 
@@ -50,9 +51,11 @@ EM_JS(void, pageLoaded, (double barEnd), { Module.page.loaded(barEnd); });
 EM_JS(void, pageShowEnded, (), { Module.page.showEnded(); });
 EM_JS(void, pageFrameDone, (double t), { Module.page.frameDone(t); });
 EM_JS(int, pageEndRequested, (), { return Module.page.endRequested ? 1 : 0; });
+// clang-format on
 
 bool canvasSize(int& width, int& height) {
-    return emscripten_get_canvas_element_size("#canvas", &width, &height) == EMSCRIPTEN_RESULT_SUCCESS &&
+    return emscripten_get_canvas_element_size("#canvas", &width, &height) ==
+               EMSCRIPTEN_RESULT_SUCCESS &&
            width > 0 && height > 0;
 }
 
@@ -106,7 +109,8 @@ void warmUp(Demo& demo, uint32_t t) {
         return;
     }
     const auto sameScene = [&demo, scene](uint32_t x) { return demo.timeline.sceneAt(x) == scene; };
-    for (uint32_t time : warmUpTimes(t, kWarmUpFps, scene->startMs, sameScene, SyncTracks::patternAt)) {
+    for (uint32_t time :
+         warmUpTimes(t, kWarmUpFps, scene->startMs, sameScene, SyncTracks::patternAt)) {
         demo.drawFrame(time);
     }
 }
@@ -200,7 +204,7 @@ int runShow() {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main() {
     const double at = pageAtTime();
