@@ -13,29 +13,39 @@ struct GLFWwindow {};
 
 namespace {
 
+// clang-format off
 EM_ASYNC_JS(void, waitForAnimationFrame, (), {
     await new Promise(function(resolve) { requestAnimationFrame(function() { resolve(); }); });
 });
+// clang-format on
 
-}  // namespace
+} // namespace
 
 void backendWindowHints() {}
 
-bool backendLoadEntryPoints() { return true; }
+bool backendLoadEntryPoints() {
+    return true;
+}
 
 GLFWwindow* backendCanvasWindow() {
     static GLFWwindow canvas;
     return &canvas;
 }
 
-void backendPresent() { waitForAnimationFrame(); }
+void backendPresent() {
+    waitForAnimationFrame();
+}
 
 extern "C" {
 
 void glfwPollEvents() {}
 
-int glfwWindowShouldClose(GLFWwindow* /*window*/) { return GLFW_FALSE; }
+int glfwWindowShouldClose(GLFWwindow* /*window*/) {
+    return GLFW_FALSE;
+}
 
-void glfwSwapBuffers(GLFWwindow* /*window*/) { backendPresent(); }
+void glfwSwapBuffers(GLFWwindow* /*window*/) {
+    backendPresent();
+}
 
-}  // extern "C"
+} // extern "C"

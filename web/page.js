@@ -76,6 +76,9 @@
         endRequested: false,
         barEnd: -1,
         musicTime: -1,
+        clickedAt: -1,
+        firstFrameAt: -1,
+        audioTime: -1,
         content: null,
         waitForStart: function () { return startChosen; },
         showMessage: function (caption, text) {
@@ -94,6 +97,12 @@
         },
         frameDone: function (t) {
             page.musicTime = t;
+            if (page.firstFrameAt < 0) {
+                page.firstFrameAt = performance.now();
+            }
+            // The audio clock when this frame's music time was read, for comparing the two.
+            var audio = window.Module && Module.webAudio;
+            page.audioTime = audio && audio.context ? audio.context.currentTime : -1;
             if (atTime >= 0) {
                 page.state = "frame";
             }
@@ -140,6 +149,7 @@
     }
 
     startButton.addEventListener("click", function () {
+        page.clickedAt = performance.now();
         choice.hidden = true;
         page.state = "loading";
         var goFullscreen = Promise.resolve();

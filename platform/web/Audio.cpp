@@ -36,6 +36,7 @@ struct State {
 
 State state;
 
+// clang-format off
 // Module.webAudio: the context (null for no sound), the decoded buffer, the playing source
 // and the clock's anchors.
 EM_JS(int, jsInit, (int withSound), {
@@ -165,8 +166,11 @@ EM_JS(void, jsFree, (), {
     }
     Module.webAudio = null;
 });
+// clang-format on
 
-bool isOpenStream(uint32_t handle) { return state.open && handle == kHandle; }
+bool isOpenStream(uint32_t handle) {
+    return state.open && handle == kHandle;
+}
 
 uint64_t readLe64(const uint8_t* p) {
     uint64_t value = 0;
@@ -211,9 +215,11 @@ uint64_t oggLengthFrames(const uint8_t* data, uint64_t size) {
     return at == size ? frames : 0;
 }
 
-}  // namespace
+} // namespace
 
-uint32_t getVersion() { return kVersion; }
+uint32_t getVersion() {
+    return kVersion;
+}
 
 bool init(int device, int frequency) {
     if (state.device != kNotInitialised || frequency != kSampleRate) {
@@ -334,6 +340,8 @@ bool free() {
     return true;
 }
 
-int currentDevice() { return state.device; }
+int currentDevice() {
+    return state.device;
+}
 
-}  // namespace audio
+} // namespace audio

@@ -9,6 +9,7 @@ namespace {
 
 MessageBoxHook g_hook = nullptr;
 
+// clang-format off
 EM_JS(void, pageMessage, (const char* caption, const char* text, int error), {
     var c = UTF8ToString(caption);
     var t = UTF8ToString(text);
@@ -17,13 +18,18 @@ EM_JS(void, pageMessage, (const char* caption, const char* text, int error), {
         Module.page.showMessage(c, t, error !== 0);
     }
 });
+// clang-format on
 
-}  // namespace
+} // namespace
 
-void setMessageBoxHook(MessageBoxHook hook) { g_hook = hook; }
+void setMessageBoxHook(MessageBoxHook hook) {
+    g_hook = hook;
+}
 
 // No toolkit on the web; the page shows the boxes and never changes the locale.
-bool initGtkOnce() { return false; }
+bool initGtkOnce() {
+    return false;
+}
 
 void showMessageBox(const std::string& caption, const std::string& text, MessageIcon icon) {
     if (g_hook != nullptr) {

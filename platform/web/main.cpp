@@ -31,6 +31,7 @@ constexpr uint64_t kEndMarginBytes = 5000;
 // The capture program's default frame rate: its single frames warm up on this grid.
 constexpr int kWarmUpFps = 30;
 
+// clang-format off
 // The requested single-frame time, or -1 for the show.
 EM_JS(double, pageAtTime, (), { return Module.page.atTime; });
 
@@ -50,9 +51,11 @@ EM_JS(void, pageLoaded, (double barEnd), { Module.page.loaded(barEnd); });
 EM_JS(void, pageShowEnded, (), { Module.page.showEnded(); });
 EM_JS(void, pageFrameDone, (double t), { Module.page.frameDone(t); });
 EM_JS(int, pageEndRequested, (), { return Module.page.endRequested ? 1 : 0; });
+// clang-format on
 
 bool canvasSize(int& width, int& height) {
-    return emscripten_get_canvas_element_size("#canvas", &width, &height) == EMSCRIPTEN_RESULT_SUCCESS &&
+    return emscripten_get_canvas_element_size("#canvas", &width, &height) ==
+               EMSCRIPTEN_RESULT_SUCCESS &&
            width > 0 && height > 0;
 }
 
@@ -77,6 +80,26 @@ bool createContext(bool keepPicture) {
     return emscripten_webgl_make_context_current(context) == EMSCRIPTEN_RESULT_SUCCESS;
 }
 
+// The particle programs scale their points with the picture's width (the "screenWidth"
+// uniform, given when they were loaded); after a resize every program gets the new width,
+// so the picture is the one a window of the new size would have shown from the start.
+void setScreenWidthUniforms(float width) {
+    GLint current = 0;
+    glGetIntegerv(GL_CURRENT_PROGRAM, &current);
+    constexpr GLuint kMaxProgramName = 4096;
+    for (GLuint name = 1; name < kMaxProgramName; ++name) {
+        if (glIsProgram(name) == GL_FALSE) {
+            continue;
+        }
+        const GLint location = glGetUniformLocation(name, "screenWidth");
+        if (location >= 0) {
+            glUseProgram(name);
+            glUniform1f(location, width);
+        }
+    }
+    glUseProgram(static_cast<GLuint>(current));
+}
+
 // Draws, and throws away, the frames a full recording would have drawn in t's scene before t
 // that decide what the scene carries over, as the capture program does for its single frames.
 void warmUp(Demo& demo, uint32_t t) {
@@ -86,7 +109,8 @@ void warmUp(Demo& demo, uint32_t t) {
         return;
     }
     const auto sameScene = [&demo, scene](uint32_t x) { return demo.timeline.sceneAt(x) == scene; };
-    for (uint32_t time : warmUpTimes(t, kWarmUpFps, scene->startMs, sameScene, SyncTracks::patternAt)) {
+    for (uint32_t time :
+         warmUpTimes(t, kWarmUpFps, scene->startMs, sameScene, SyncTracks::patternAt)) {
         demo.drawFrame(time);
     }
 }
@@ -163,6 +187,7 @@ int runShow() {
             width = nowWidth;
             height = nowHeight;
             demo->setScreenSize(width, height);
+            setScreenWidthUniforms(static_cast<float>(demo->screenWidth));
         }
         const uint64_t position = music.positionBytes();
         const uint32_t t = music.positionMs(position);
@@ -179,7 +204,7 @@ int runShow() {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main() {
     const double at = pageAtTime();

@@ -54,10 +54,9 @@ class SiteServer:
                 self.send_header("Cache-Control", "no-store")
                 super().end_headers()
 
-        handler = functools.partial(Handler, directory=folder)
-        handler.extensions_map = dict(Handler.extensions_map, **{".wasm": "application/wasm"})
         Handler.extensions_map = dict(Handler.extensions_map, **{".wasm": "application/wasm",
                                                                  ".js": "text/javascript"})
+        handler = functools.partial(Handler, directory=folder)
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
         self.port = self.httpd.server_address[1]
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
