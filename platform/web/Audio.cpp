@@ -25,6 +25,8 @@ constexpr int kNotInitialised = 1;
 constexpr int kDeviceDefault = -1;
 constexpr int kDeviceNoSound = 0;
 constexpr uint32_t kHandle = 1;
+// The context plays 16-bit stereo at kSampleRate: positions count those frames.
+constexpr uint64_t kBytesPerFrame = 4;
 
 struct State {
     int device = kNotInitialised;
@@ -276,6 +278,10 @@ uint64_t channelGetPosition(uint32_t handle) {
     frames = std::min(std::max(frames, state.lastFrames), state.lengthFrames);
     state.lastFrames = frames;
     return frames * kBytesPerFrame;
+}
+
+bool channelEnded(uint32_t handle) {
+    return isOpenStream(handle) && state.lastFrames >= state.lengthFrames;
 }
 
 double channelBytes2Seconds(uint32_t /*handle*/, uint64_t bytes) {
