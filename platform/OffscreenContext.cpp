@@ -8,6 +8,7 @@
 #include <stb/stb_image_write.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -50,6 +51,12 @@ bool OffscreenContext::create(int width, int height) {
         lastError = "offscreen size must be positive";
         return false;
     }
+
+    // Mesa's software rasteriser compiles shaders for the processor it runs on (AVX2, FMA,
+    // AVX-512 where there are), and those round differently: pinned to SSE2, which every
+    // x86-64 processor has, offscreen pictures are the same bits on all of them. Read once,
+    // when the driver loads; a value the user set stands. Other drivers ignore it.
+    setenv("GALLIUM_OVERRIDE_CPU_CAPS", "sse2", 0);
 
     // Display and API
     EGLDisplay display = openDisplay();

@@ -1,9 +1,14 @@
+// The portable sine, cosine and tangent against the exact values, and its matrices against
+// GLM's.
+
 #include "math/PortableMath.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include <gtest/gtest.h>
 

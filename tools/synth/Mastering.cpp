@@ -43,9 +43,11 @@ struct Interpolator {
             double frac = (phase + 1) / 4.0;
             double sum = 0.0;
             for (int k = 0; k < kTaps; ++k) {
-                double x = (k - kTaps / 2 + 1) - frac; // distance from the tap to the point
-                double sinc = std::fabs(x) < 1e-12 ? 1.0 : std::sin(dsp::kPi * x) / (dsp::kPi * x);
-                double window = 0.5 + 0.5 * std::cos(dsp::kPi * x / (kTaps / 2));
+                double distance = (k - kTaps / 2 + 1) - frac; // from the tap to the point
+                double sinc = std::fabs(distance) < 1e-12
+                                  ? 1.0
+                                  : std::sin(dsp::kPi * distance) / (dsp::kPi * distance);
+                double window = 0.5 + 0.5 * std::cos(dsp::kPi * distance / (kTaps / 2));
                 taps[phase][k] = sinc * window;
                 sum += taps[phase][k];
             }
@@ -55,18 +57,18 @@ struct Interpolator {
         }
     }
     // Peak of the channel around sample i, between-sample points included.
-    double peakAt(const std::vector<float>& x, size_t i) const {
-        double peak = std::fabs(x[i]);
-        if (i + kTaps / 2 >= x.size() || i < kTaps / 2 - 1) {
+    double peakAt(const std::vector<float>& samples, size_t i) const {
+        double peak = std::fabs(samples[i]);
+        if (i + kTaps / 2 >= samples.size() || i < kTaps / 2 - 1) {
             return peak;
         }
         for (int phase = 0; phase < 3; ++phase) {
-            double v = 0.0;
-            const float* base = &x[i - (kTaps / 2 - 1)];
+            double interpolated = 0.0;
+            const float* base = &samples[i - (kTaps / 2 - 1)];
             for (int k = 0; k < kTaps; ++k) {
-                v += taps[phase][k] * base[k];
+                interpolated += taps[phase][k] * base[k];
             }
-            peak = std::max(peak, std::fabs(v));
+            peak = std::max(peak, std::fabs(interpolated));
         }
         return peak;
     }
@@ -96,18 +98,20 @@ double integratedLoudness(const StereoBuffer& audio) {
     for (const std::vector<float>* channel : channels) {
         dsp::Biquad shelf, highPass;
         kWeighting(shelf, highPass);
-        for (size_t q = 0; q < quarters; ++q) {
+        for (size_t quarter = 0; quarter < quarters; ++quarter) {
             double sum = 0.0;
-            for (size_t i = q * hop; i < (q + 1) * hop; ++i) {
-                double y = highPass.run(shelf.run((*channel)[i]));
-                sum += y * y;
+            for (size_t i = quarter * hop; i < (quarter + 1) * hop; ++i) {
+                double weighted = highPass.run(shelf.run((*channel)[i]));
+                sum += weighted * weighted;
             }
-            energy[q] += sum;
+            energy[quarter] += sum;
         }
     }
     std::vector<double> blocks;
-    for (size_t q = 0; q + 4 <= quarters; ++q) {
-        double mean = (energy[q] + energy[q + 1] + energy[q + 2] + energy[q + 3]) / block;
+    for (size_t quarter = 0; quarter + 4 <= quarters; ++quarter) {
+        double mean =
+            (energy[quarter] + energy[quarter + 1] + energy[quarter + 2] + energy[quarter + 3]) /
+            block;
         blocks.push_back(mean);
     }
     auto loudness = [](double meanSquare) {
@@ -115,9 +119,9 @@ double integratedLoudness(const StereoBuffer& audio) {
     };
     double sum = 0.0;
     size_t count = 0;
-    for (double b : blocks) {
-        if (loudness(b) > -70.0) {
-            sum += b;
+    for (double blockMean : blocks) {
+        if (loudness(blockMean) > -70.0) {
+            sum += blockMean;
             ++count;
         }
     }
@@ -127,9 +131,9 @@ double integratedLoudness(const StereoBuffer& audio) {
     double relativeGate = loudness(sum / count) - 10.0;
     sum = 0.0;
     count = 0;
-    for (double b : blocks) {
-        if (loudness(b) > -70.0 && loudness(b) > relativeGate) {
-            sum += b;
+    for (double blockMean : blocks) {
+        if (loudness(blockMean) > -70.0 && loudness(blockMean) > relativeGate) {
+            sum += blockMean;
             ++count;
         }
     }
@@ -139,8 +143,8 @@ double integratedLoudness(const StereoBuffer& audio) {
 double truePeak(const StereoBuffer& audio) {
     std::vector<double> peaks = peakEnvelope(audio);
     double peak = 0.0;
-    for (double p : peaks) {
-        peak = std::max(peak, p);
+    for (double framePeak : peaks) {
+        peak = std::max(peak, framePeak);
     }
     return peak;
 }
@@ -151,8 +155,8 @@ void limitPeaks(StereoBuffer& audio, double ceiling) {
 
 void limitPeaks(StereoBuffer& audio, double ceiling, const std::vector<double>& unscaledPeaks,
                 double scale) {
-    const size_t n = audio.frames();
-    if (n == 0 || unscaledPeaks.size() != n) {
+    const size_t frames = audio.frames();
+    if (frames == 0 || unscaledPeaks.size() != frames) {
         return;
     }
     const size_t lookahead = static_cast<size_t>(0.004 * kSampleRate);
@@ -160,18 +164,18 @@ void limitPeaks(StereoBuffer& audio, double ceiling, const std::vector<double>& 
     const std::vector<double>& peaks = unscaledPeaks;
 
     // Gain each sample needs on its own.
-    std::vector<double> need(n);
-    for (size_t i = 0; i < n; ++i) {
-        double p = peaks[i] * scale;
-        need[i] = p > ceiling ? ceiling / p : 1.0;
+    std::vector<double> need(frames);
+    for (size_t i = 0; i < frames; ++i) {
+        const double scaled = peaks[i] * scale;
+        need[i] = scaled > ceiling ? ceiling / scaled : 1.0;
     }
     // Minimum over the next `lookahead` samples (monotonic queue), then instant attack and
     // exponential release.
-    std::vector<double> held(n);
+    std::vector<double> held(frames);
     std::deque<size_t> window;
     size_t next = 0;
-    for (size_t i = 0; i < n; ++i) {
-        while (next < n && next < i + lookahead) {
+    for (size_t i = 0; i < frames; ++i) {
+        while (next < frames && next < i + lookahead) {
             while (!window.empty() && need[window.back()] >= need[next]) {
                 window.pop_back();
             }
@@ -183,15 +187,15 @@ void limitPeaks(StereoBuffer& audio, double ceiling, const std::vector<double>& 
         }
         held[i] = need[window.front()];
     }
-    double g = 1.0;
-    for (size_t i = 0; i < n; ++i) {
-        g = held[i] < g ? held[i] : g + (held[i] - g) * release;
-        held[i] = g;
+    double envelope = 1.0;
+    for (size_t i = 0; i < frames; ++i) {
+        envelope = held[i] < envelope ? held[i] : envelope + (held[i] - envelope) * release;
+        held[i] = envelope;
     }
     // A moving average over the look-ahead keeps every sample under its own need, because
     // all of the averaged gains already saw that sample coming.
     double sum = 0.0;
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < frames; ++i) {
         sum += held[i];
         if (i >= lookahead) {
             sum -= held[i - lookahead];
@@ -216,12 +220,12 @@ double master(StereoBuffer& audio, double targetLufs, double ceilingDb) {
     const std::vector<double> peaks = peakEnvelope(original);
     for (int pass = 0; pass < 4; ++pass) {
         audio = original;
-        float g = static_cast<float>(std::pow(10.0, gainDb / 20.0));
+        float linearGain = static_cast<float>(std::pow(10.0, gainDb / 20.0));
         for (size_t i = 0; i < audio.frames(); ++i) {
-            audio.left[i] *= g;
-            audio.right[i] *= g;
+            audio.left[i] *= linearGain;
+            audio.right[i] *= linearGain;
         }
-        limitPeaks(audio, ceiling, peaks, g);
+        limitPeaks(audio, ceiling, peaks, linearGain);
         double error = targetLufs - integratedLoudness(audio);
         if (std::fabs(error) < 0.05) {
             break;
