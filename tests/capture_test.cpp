@@ -115,14 +115,18 @@ TEST(CaptureOptions, DefaultsAndGoodValues) {
     EXPECT_EQ(options.mode(), CaptureMode::PngSequence);
     EXPECT_EQ(options.startMs, 250u); // odd sizes are fine for pictures
 
-    ASSERT_EQ(parse({"--at", "141808", "--at", "5", "--at=141808", "--fps", "24"}, options, error),
-              ParseResult::Run)
+    ASSERT_EQ(
+        parse({"--at", "141808", "--at", "5", "--at=141808", "--fps", "24", "--data", "show/build"},
+              options, error),
+        ParseResult::Run)
         << error;
     EXPECT_EQ(options.mode(), CaptureMode::SingleFrames);
     EXPECT_EQ(options.atTimes, (std::vector<uint32_t>{5, 141808}));
+    EXPECT_EQ(options.dataDir, "show/build");
 
     EXPECT_EQ(parse({"--fps", "30", "--help"}, options, error), ParseResult::Help);
     EXPECT_EQ(parse({"-h"}, options, error), ParseResult::Help);
+    EXPECT_EQ(parse({"--size", "3x3", "--version"}, options, error), ParseResult::Version);
 }
 
 TEST(CaptureOptions, BadValuesAreRefusedWithAMessage) {
@@ -157,6 +161,8 @@ TEST(CaptureOptions, BadValuesAreRefusedWithAMessage) {
         {"--at", "10", "--output", "x.mp4"},
         {"--png", "d", "--output", "x.mp4"},
         {"--frames", "3"},
+        {"--data", ""},
+        {"--data"},
         {"extra"},
         {"-x"},
     };

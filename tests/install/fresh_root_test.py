@@ -63,7 +63,7 @@ def base_tarball():
         root = os.path.join(work, "root")
         sh(["debootstrap", "--variant=minbase", "--cache-dir=" + debs, SUITE, root, MIRROR],
            timeout=1800)
-        part = tarball + ".part"
+        part = "%s.%d.part" % (tarball, os.getpid())
         sh(["tar", "--numeric-owner", "-C", root, "-czf", part, "."])
         os.rename(part, tarball)
     finally:
