@@ -14,13 +14,13 @@ set(LUMENFALL_READER_SOURCES
     jni/src/sync/SyncTracks.cpp
     jni/src/ife/IfeKey.cpp
     jni/src/ife/Ife.cpp
+    jni/src/math/PortableMath.cpp
 )
 set(LUMENFALL_CORE_SOURCES
     ${LUMENFALL_READER_SOURCES}
     jni/src/camera/Camera.cpp
     jni/src/particles/ParticleSet.cpp
     jni/src/random/Random.cpp
-    jni/src/math/PortableMath.cpp
     jni/src/parts/Part.cpp
     jni/src/parts/Part01.cpp
     jni/src/parts/Part02.cpp

@@ -7,6 +7,8 @@
 
 #include <locale.h>
 
+#include "math/PortableMath.h"
+
 namespace {
 
 constexpr double kHalfPi = 1.5707963267948966;
@@ -92,9 +94,9 @@ float ease(int32_t kind, float a, float b, float u) {
     case 0:
         return static_cast<float>(from + (to - from) * along);
     case 1:
-        return static_cast<float>(from + (to - from) * std::sin(along * kHalfPi));
+        return static_cast<float>(from + (to - from) * portableSinDouble(along * kHalfPi));
     case 2:
-        return static_cast<float>(from + (to - from) * (1.0 - std::sin(along * kHalfPi + kHalfPi)));
+        return static_cast<float>(from + (to - from) * (1.0 - portableSinDouble(along * kHalfPi + kHalfPi)));
     default:
         return 0.0f;
     }

@@ -51,13 +51,13 @@ double cosSeries(double r) {
 
 // Both in double; quadrant q turns (sin r, cos r) by q quarter turns. NaN for infinities
 // and NaN.
-void sinCosDouble(float x, double& sinOut, double& cosOut) {
-    if (!(std::fabs(x) <= FLT_MAX)) {
-        sinOut = cosOut = static_cast<double>(x) - static_cast<double>(x);
+void sinCosDouble(double x, double& sinOut, double& cosOut) {
+    if (!(std::fabs(x) <= DBL_MAX)) {
+        sinOut = cosOut = x - x;
         return;
     }
     int32_t quadrant = 0;
-    const double r = reduce(static_cast<double>(x), quadrant);
+    const double r = reduce(x, quadrant);
     const double s = sinSeries(r);
     const double c = cosSeries(r);
     switch (quadrant & 3) {
@@ -81,6 +81,12 @@ void sinCosDouble(float x, double& sinOut, double& cosOut) {
 }
 
 } // namespace
+
+double portableSinDouble(double x) {
+    double s, c;
+    sinCosDouble(x, s, c);
+    return s;
+}
 
 float portableSin(float x) {
     double s, c;

@@ -12,6 +12,9 @@ float portableSin(float x);
 float portableCos(float x);
 float portableTan(float x);
 void portableSinCos(float x, float& sinOut, float& cosOut);
+// The sine kept in double, for formulas that work in double (within a few units in the last
+// place for |x| up to a few turns).
+double portableSinDouble(double x);
 
 // glm::rotate and glm::perspective (right-handed, depth -1..1), term for term, with the
 // functions above in place of the library's.
