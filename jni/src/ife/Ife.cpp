@@ -132,8 +132,9 @@ void IfeSprite::draw(const Ife& owner) const {
 
     glm::mat4 transformation = glm::ortho(0.0f, 1280.0f, 0.0f, 720.0f);
     transformation = glm::translate(transformation, glm::vec3(state.x, state.y, 0.0f));
-    transformation = portableRotate(
-        transformation, static_cast<float>(state.angle * kDegToRadDouble), glm::vec3(0.0f, 0.0f, 1.0f));
+    transformation =
+        portableRotate(transformation, static_cast<float>(state.angle * kDegToRadDouble),
+                       glm::vec3(0.0f, 0.0f, 1.0f));
     glUniformMatrix4fv(owner.transformationLocation, 1, GL_FALSE, glm::value_ptr(transformation));
 
     glBindTexture(GL_TEXTURE_2D, texture.id);
