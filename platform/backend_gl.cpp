@@ -6,11 +6,15 @@
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
 
-void backendWindowHints() { glfwWindowHint(GLFW_CONTEXT_CREATION_API, GLFW_NATIVE_CONTEXT_API); }
+void backendWindowHints() {
+    glfwWindowHint(GLFW_CONTEXT_CREATION_API, GLFW_NATIVE_CONTEXT_API);
+}
 
 bool backendLoadEntryPoints() {
     glewExperimental = GL_TRUE;
     return glewInit() == GLEW_OK;
 }
 
-const char* backendName() { return "gl"; }
+const char* backendName() {
+    return "gl";
+}

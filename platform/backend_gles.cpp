@@ -4,8 +4,14 @@
 
 #include <GLFW/glfw3.h>
 
-void backendWindowHints() { glfwWindowHint(GLFW_CONTEXT_CREATION_API, GLFW_EGL_CONTEXT_API); }
+void backendWindowHints() {
+    glfwWindowHint(GLFW_CONTEXT_CREATION_API, GLFW_EGL_CONTEXT_API);
+}
 
-bool backendLoadEntryPoints() { return true; }
+bool backendLoadEntryPoints() {
+    return true;
+}
 
-const char* backendName() { return "gles"; }
+const char* backendName() {
+    return "gles";
+}

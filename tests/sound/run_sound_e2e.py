@@ -97,7 +97,13 @@ class Recorder:
             return left_of(f.read())
 
 
-def start_show(x, program, build_dir, cwd, music):
+def start_show(x, program, build_dir, scratch, server, seconds):
+    """A folder with the built assets and a sweep of `seconds` as the music, a recorder on
+    the monitor, and the show started there through its dialog."""
+    music = os.path.join(scratch, "music-%g.ogg" % seconds)
+    make_music(music, seconds)
+    recorder = Recorder(server, os.path.join(scratch, "heard-%g.raw" % seconds))
+    cwd = tempfile.mkdtemp(dir=scratch)
     target = os.path.join(cwd, "assets")
     shutil.copytree(os.path.join(build_dir, "assets"), target)
     shutil.copyfile(music, os.path.join(target, "music.ogg"))
@@ -105,7 +111,7 @@ def start_show(x, program, build_dir, cwd, music):
     RUNS.append(run)
     x.keys(run.wait_dialog(), "Return")
     run.wait_gl_window()
-    return run
+    return music, recorder, run
 
 
 def check_clean(run):
@@ -115,60 +121,54 @@ def check_clean(run):
     check(run.boxes == [], "unexpected message boxes %s; stderr:\n%s" % (run.boxes, err))
 
 
-def case_music_is_heard(x, program, build_dir, scratch):
+def case_music_is_heard(x, program, build_dir, scratch, server):
     seconds = 4.0
-    music = os.path.join(scratch, "sweep.ogg")
-    make_music(music, seconds)
-    with PulseServer() as server:
-        os.environ.update(server.env())
-        recorder = Recorder(server, os.path.join(scratch, "heard.raw"))
-        run = start_show(x, program, build_dir, tempfile.mkdtemp(dir=scratch), music)
-        rc = run.wait_exit(LOAD_TIMEOUT + seconds + 15)
-        time.sleep(0.3)
-        heard = recorder.stop()
+    music, recorder, run = start_show(x, program, build_dir, scratch, server, seconds)
+    rc = run.wait_exit(LOAD_TIMEOUT + seconds + 15)
+    time.sleep(0.3)
+    heard = recorder.stop()
     check(rc == 0, "exit code %s; stderr:\n%s" % (rc, run.stderr()))
     check_clean(run)
     reference = decode(music)
-    start_heard, start_ref = first_loud(heard), first_loud(reference)
-    check(start_heard is not None, "the recording is silent")
-    # Align on the first sound, then find the best lag within 3 ms on half a second.
-    window = RATE // 2
-    ref = reference[start_ref:start_ref + window]
-    best = max(range(-132, 133), key=lambda lag: correlation(
-        heard[start_heard + lag:start_heard + lag + window], ref))
-    start_heard += best
+    start = first_loud(heard)
+    check(start is not None, "the recording is silent")
+    last = max(i for i, v in enumerate(heard) if abs(v) > 0.05)
+    # A loaded machine can starve the sound (the server then waits and plays on later), so
+    # each tenth of a second is found in the music on its own: the sweep's pitch says where,
+    # the best correlation within 5 ms of that says how well it matches.
+    part = RATE // 10
     figures = []
-    for at in (0.25, 1.5, 2.75, seconds - 0.5):
-        offset = int(at * RATE)
-        part = RATE // 4
-        figures.append(correlation(heard[start_heard + offset:start_heard + offset + part],
-                                   reference[start_ref + offset:start_ref + offset + part]))
-    last_heard = max(i for i, v in enumerate(heard) if abs(v) > 0.05)
-    length = (last_heard - start_heard) / RATE
-    print("     heard %.3f s of a %.1f s music; correlation with the decoded file at "
-          "0.25/1.5/2.75/%.2f s: %s" % (length, seconds, seconds - 0.5,
-                                       " ".join("%.3f" % f for f in figures)))
+    for at in (0.2, 1.0, 2.0, 3.0):
+        piece = heard[start + int(at * RATE):start + int(at * RATE) + part]
+        rises = [i for i in range(len(piece) - 1) if piece[i] <= 0 < piece[i + 1]]
+        check(len(rises) > 2, "silence %.1f s into the recording" % at)
+        frequency = (len(rises) - 1) / (rises[-1] - rises[0]) * RATE
+        # The mean pitch between the first and last rising crossing is the sweep's pitch
+        # halfway between them.
+        middle = (frequency - 200) / ((2000 - 200) / seconds) * RATE
+        guess = int(middle - (rises[0] + rises[-1]) / 2)
+        figures.append(max(correlation(piece, reference[max(0, guess + lag):
+                                                        max(0, guess + lag) + part])
+                           for lag in range(-220, 221, 2)))
+    length = (last - start) / RATE
+    print("     heard %.3f s of a %.1f s music; best correlation with the decoded file around "
+          "0.2/1/2/3 s: %s" % (length, seconds, " ".join("%.3f" % f for f in figures)))
     check(min(figures) > 0.9, "the recording does not hold the music")
-    check(abs(length - seconds) < 0.1, "heard %.3f s of %.1f s" % (length, seconds))
+    check(length > seconds - 0.1, "heard %.3f s of %.1f s" % (length, seconds))
 
 
-def case_server_stopped_mid_show(x, program, build_dir, scratch):
+def case_server_stopped_mid_show(x, program, build_dir, scratch, server):
     seconds = 8.0
-    music = os.path.join(scratch, "long.ogg")
-    make_music(music, seconds)
-    with PulseServer() as server:
-        os.environ.update(server.env())
-        recorder = Recorder(server, os.path.join(scratch, "stopped.raw"))
-        run = start_show(x, program, build_dir, tempfile.mkdtemp(dir=scratch), music)
-        check(wait_until(lambda: recorder.heard() or run.exited(), LOAD_TIMEOUT, step=0.05),
-              "the show was never heard")
-        playing = time.monotonic()
-        time.sleep(2.0)
-        recorder.stop()
-        server.stop()
-        stopped = time.monotonic()
-        rc = run.wait_exit(seconds + 20)
-        ended = time.monotonic()
+    _, recorder, run = start_show(x, program, build_dir, scratch, server, seconds)
+    check(wait_until(lambda: recorder.heard() or run.exited(), LOAD_TIMEOUT, step=0.05),
+          "the show was never heard")
+    playing = time.monotonic()
+    time.sleep(2.0)
+    recorder.stop()
+    server.stop()
+    stopped = time.monotonic()
+    rc = run.wait_exit(seconds + 20)
+    ended = time.monotonic()
     check(rc == 0, "exit code %s; stderr:\n%s" % (rc, run.stderr()))
     check_clean(run)
     print("     server stopped %.1f s into the show; the show ended %.2f s after it started "
@@ -197,10 +197,12 @@ def main():
             for case in CASES:
                 started = time.monotonic()
                 try:
-                    case(x, program, build_dir, scratch)
+                    with PulseServer() as server:
+                        os.environ.update(server.env())
+                        case(x, program, build_dir, scratch, server)
                     print("PASS %s (%.1f s)" % (case.__name__[5:], time.monotonic() - started),
                           flush=True)
-                except (Failure, subprocess.SubprocessError, OSError) as e:
+                except (Failure, NoServer, subprocess.SubprocessError, OSError) as e:
                     failures += 1
                     print("FAIL %s: %s" % (case.__name__[5:], e), flush=True)
                 finally:
