@@ -27,6 +27,9 @@ constexpr int kNotInitialised = 1;
 constexpr int kMaxRate = 768000;
 // Conversions for a handle that names no stream: 16-bit stereo at the default rate.
 constexpr int kDefaultBytesPerFrame = 4;
+// An output that plays nothing for this long while it should is as good as gone (a server
+// whose sink never starts): the show goes on without it.
+constexpr auto kStalledOutput = std::chrono::seconds(3);
 
 struct Stream {
     bool open = false;
@@ -44,7 +47,9 @@ struct Stream {
     SmoothClock smooth;
     uint64_t lastReturned = 0; // stream frames; positions never go backwards
     bool ended = false;
-    std::vector<int16_t> scratch; // what the silent clock decodes, heard by no one
+    double lastHeard = 0.0;         // output frames at the latest read
+    Clock::time_point heardMoved{}; // when that last changed
+    std::vector<int16_t> scratch;   // what the silent clock decodes, heard by no one
 };
 
 // Device 0, and any output that went away, move the position with the monotonic clock.
@@ -175,6 +180,7 @@ bool start() {
         return true;
     }
     state.outputStarted = true;
+    state.stream.heardMoved = Clock::now();
     if (state.output != nullptr && !state.outputLost) {
         state.output->pause(false);
     } else if (state.stream.open && state.stream.playing) {
@@ -236,6 +242,14 @@ uint64_t channelGetPosition(uint32_t handle) {
             const double heard = s.smooth.update(played, secondsOf(now), state.output->rate());
             frames = static_cast<uint64_t>(std::max(0.0, s.timeline.streamAt(heard)));
             s.ended = s.endHanded && heard >= static_cast<double>(s.endOutputFrame);
+            if (heard != s.lastHeard) {
+                s.lastHeard = heard;
+                s.heardMoved = now;
+            }
+        }
+        if (!state.outputLost && state.outputStarted && !s.ended &&
+            now - s.heardMoved > kStalledOutput) {
+            orphanStream();
         }
     }
     if (state.output == nullptr || state.outputLost) {
@@ -308,6 +322,8 @@ bool channelPlay(uint32_t handle, bool restart) {
     s.smooth.reset();
     s.lastReturned = 0;
     s.ended = false;
+    s.lastHeard = 0.0;
+    s.heardMoved = Clock::now();
     silentStart(0, true);
     return true;
 }

@@ -19,10 +19,14 @@
 namespace {
 
 constexpr auto kAnswerTimeout = std::chrono::seconds(3);
-constexpr pa_usec_t kTargetLatency = 50 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t kRequestSize = 10 * PA_USEC_PER_MSEC;
+// Enough sound queued that a busy machine does not starve the server; the clock counts
+// whatever is queued, so this costs no accuracy.
+constexpr pa_usec_t kTargetLatency = 200 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kRequestSize = 20 * PA_USEC_PER_MSEC;
 constexpr int kBytesPerFrame = 4;
 constexpr auto kUpdateEvery = std::chrono::milliseconds(20);
+constexpr pa_usec_t kTrustedTransport = 2 * PA_USEC_PER_MSEC;
+constexpr auto kAnchorAge = std::chrono::milliseconds(500);
 
 class PulseOutput final : public AudioOutput {
 public:
@@ -58,6 +62,15 @@ private:
     int streamRate = 44100;
     bool corked = false;
     std::chrono::steady_clock::time_point lastUpdate{};
+    // The timing report the position is counted from.
+    struct Anchor {
+        bool valid = false;
+        bool playing = false;
+        double frames = 0.0; // speaker position at `reported`
+        timeval reported{};  // when that was so
+        timeval stamp{};     // the latest report seen
+        std::chrono::steady_clock::time_point taken{};
+    } anchor;
     std::atomic<bool> gone{false};
 };
 
@@ -165,6 +178,7 @@ bool PulseOutput::begin(int rate, Feed newFeed) {
     streamRate = rate;
     feed = newFeed;
     written = 0;
+    anchor = Anchor{};
     const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<uint32_t>(rate), 2};
     stream = gone.load() ? nullptr : pa_stream_new(context, "music", &spec, nullptr);
     if (stream == nullptr) {
@@ -218,20 +232,37 @@ bool PulseOutput::playedFrames(double& frames) {
     if (info == nullptr || info->read_index_corrupt) {
         return false;
     }
-    // At the moment of the report the speaker was the device's latency behind what the server
-    // had taken from us; since then it has moved on at the rate, while playing, but never past
-    // what was written.
+    // At the moment of a report the speaker was the device's latency behind what the server
+    // had taken from us. A report whose answer came late (a busy machine) places that moment
+    // badly, so one is kept until a report with a quick answer, a change of playing state or
+    // its age replaces it.
     const double rate = streamRate;
-    double played =
-        static_cast<double>(info->read_index) / kBytesPerFrame +
-        (static_cast<double>(info->transport_usec) - static_cast<double>(info->sink_usec)) * rate /
-            PA_USEC_PER_SEC;
-    if (info->playing && !corked) {
+    if (pa_timeval_cmp(&info->timestamp, &anchor.stamp) != 0) {
+        const bool trusted = info->transport_usec <= kTrustedTransport;
+        if (!anchor.valid || trusted || (info->playing != 0) != anchor.playing ||
+            now - anchor.taken > kAnchorAge) {
+            anchor.valid = true;
+            anchor.taken = now;
+            anchor.playing = info->playing != 0;
+            anchor.frames =
+                static_cast<double>(info->read_index) / kBytesPerFrame +
+                (static_cast<double>(info->transport_usec) - static_cast<double>(info->sink_usec)) *
+                    rate / PA_USEC_PER_SEC;
+        }
+        anchor.stamp = info->timestamp;
+        if (anchor.taken == now) {
+            anchor.reported = info->timestamp;
+        }
+    }
+    // Since then it has moved on at the rate, while playing, but never past what was written.
+    double played = anchor.frames;
+    if (anchor.playing && !corked) {
         timeval wall{};
         gettimeofday(&wall, nullptr);
-        const double age = static_cast<double>(pa_timeval_diff(&wall, &info->timestamp));
-        played +=
-            (pa_timeval_cmp(&wall, &info->timestamp) > 0 ? age : 0.0) * rate / PA_USEC_PER_SEC;
+        if (pa_timeval_cmp(&wall, &anchor.reported) > 0) {
+            played += static_cast<double>(pa_timeval_diff(&wall, &anchor.reported)) * rate /
+                      PA_USEC_PER_SEC;
+        }
     }
     frames = std::clamp(played, 0.0, static_cast<double>(written));
     return true;

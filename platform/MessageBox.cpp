@@ -13,12 +13,14 @@ bool displayNamed() {
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
-}  // namespace
+} // namespace
 
-void setMessageBoxHook(MessageBoxHook hook) { installedHook = hook; }
+void setMessageBoxHook(MessageBoxHook hook) {
+    installedHook = hook;
+}
 
 bool initGtkOnce() {
-    static int state = -1;  // -1 not tried, 0 failed, 1 ready
+    static int state = -1; // -1 not tried, 0 failed, 1 ready
     if (state < 0) {
         // GTK would otherwise switch LC_NUMERIC and change how numbers parse.
         gtk_disable_setlocale();
@@ -37,9 +39,10 @@ void showMessageBox(const std::string& caption, const std::string& text, Message
     if (!initGtkOnce()) {
         return;
     }
-    GtkWidget* dialog = gtk_message_dialog_new(
-        nullptr, GTK_DIALOG_MODAL, icon == MessageIcon::Error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_OTHER,
-        GTK_BUTTONS_OK, "%s", text.c_str());
+    GtkWidget* dialog =
+        gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL,
+                               icon == MessageIcon::Error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_OTHER,
+                               GTK_BUTTONS_OK, "%s", text.c_str());
     gtk_window_set_title(GTK_WINDOW(dialog), caption.c_str());
     gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
     gtk_dialog_run(GTK_DIALOG(dialog));

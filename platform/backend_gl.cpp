@@ -6,7 +6,9 @@
 #include <GL/glew.h>
 #include <GLFW/glfw3.h>
 
-void backendWindowHints() { glfwWindowHint(GLFW_CONTEXT_CREATION_API, GLFW_NATIVE_CONTEXT_API); }
+void backendWindowHints() {
+    glfwWindowHint(GLFW_CONTEXT_CREATION_API, GLFW_NATIVE_CONTEXT_API);
+}
 
 bool backendLoadEntryPoints() {
     glewExperimental = GL_TRUE;

@@ -4,6 +4,10 @@
 
 #include <GLFW/glfw3.h>
 
-void backendWindowHints() { glfwWindowHint(GLFW_CONTEXT_CREATION_API, GLFW_EGL_CONTEXT_API); }
+void backendWindowHints() {
+    glfwWindowHint(GLFW_CONTEXT_CREATION_API, GLFW_EGL_CONTEXT_API);
+}
 
-bool backendLoadEntryPoints() { return true; }
+bool backendLoadEntryPoints() {
+    return true;
+}

@@ -18,6 +18,7 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "support/OggMaker.h"
@@ -91,6 +92,29 @@ TEST_F(AudioTest, InitOpensOneDeviceAtATime) {
     EXPECT_STREQ(audio::outputName(), "dummy") << "no sound server, so SDL's driver";
     EXPECT_TRUE(audio::free());
     ASSERT_TRUE(audio::init(0, 44100));
+}
+
+// ALSA reports a missing card on stderr from its own error handler; the program's stderr
+// holds the program's own lines only.
+TEST_F(AudioTest, AlsaKeepsItsComplaintsOffStderr) {
+    testing_support::TempDir dir;
+    const std::string path = dir.file("stderr.txt");
+    std::fflush(stderr);
+    const int saved = dup(2);
+    FILE* capture = std::fopen(path.c_str(), "w");
+    ASSERT_NE(capture, nullptr);
+    dup2(fileno(capture), 2);
+    setenv("SDL_AUDIODRIVER", "alsa", 1);
+    const bool opened = audio::init(-1, 44100); // no card here: fails; with one: plays
+    audio::free();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    std::fclose(capture);
+    const std::vector<uint8_t> bytes = testing_support::readFile(path);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.find("ALSA lib"), std::string::npos) << text;
+    std::printf("ALSA output %s; %zu bytes on stderr\n", opened ? "opened" : "absent", text.size());
 }
 
 TEST_F(AudioTest, TeardownIsSafeInEveryState) {
