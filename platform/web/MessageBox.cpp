@@ -7,7 +7,7 @@
 
 namespace {
 
-MessageBoxHook g_hook = nullptr;
+MessageBoxHook installedHook = nullptr;
 
 // clang-format off
 EM_JS(void, pageMessage, (const char* caption, const char* text, int error), {
@@ -23,7 +23,7 @@ EM_JS(void, pageMessage, (const char* caption, const char* text, int error), {
 } // namespace
 
 void setMessageBoxHook(MessageBoxHook hook) {
-    g_hook = hook;
+    installedHook = hook;
 }
 
 // No toolkit on the web; the page shows the boxes and never changes the locale.
@@ -32,8 +32,8 @@ bool initGtkOnce() {
 }
 
 void showMessageBox(const std::string& caption, const std::string& text, MessageIcon icon) {
-    if (g_hook != nullptr) {
-        g_hook(caption, text, icon);
+    if (installedHook != nullptr) {
+        installedHook(caption, text, icon);
         return;
     }
     pageMessage(caption.c_str(), text.c_str(), icon == MessageIcon::Error ? 1 : 0);
