@@ -38,10 +38,11 @@ TEXTS = (
 )
 
 MIDDLES = [PATTERN_MS * p + PATTERN_MS // 2 for p in range(12)]
-# Motion pairs 1/30 s apart, about every 2.2 s of the scene and across every pattern change.
+# Motion pairs 1/30 s apart: about every 4.4 s of the scene, and in the flow from one form to
+# the next before every pattern change.
 STEP_MS = 33
-MOTION_STARTS = sorted(set(list(range(1000, 106000, 2200)) +
-                           [PATTERN_MS * p + d for p in range(1, 12) for d in (-900, -300)]))
+MOTION_STARTS = sorted(set(list(range(1000, 106000, 4400)) +
+                           [PATTERN_MS * p - 600 for p in range(1, 13)]))
 
 
 def run(command, **kwargs):

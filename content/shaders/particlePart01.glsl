@@ -213,7 +213,12 @@ void main() {
     if (pattern < 3.5) {
         colour *= (1.0 + kKnee) / (colour.r + kKnee);
     }
-    vColor = vec4(colour * (kBrightness * gain * coverage / max(swell, 1.0)), 1.0);
+    // While the title and its tagline are up, the cloud parts around them: points that fall
+    // in an oval round the lettering fade almost out.
+    float titleUp = smoothstep(2600.0, 8800.0, uTime) * (1.0 - smoothstep(22000.0, 26200.0, uTime));
+    vec2 fromTitle = (gl_Position.xy / gl_Position.w - vec2(0.0, 0.0)) / vec2(0.72, 0.42);
+    float clear = 1.0 - 0.94 * titleUp * (1.0 - smoothstep(0.7, 1.0, length(fromTitle)));
+    vColor = vec4(colour * (kBrightness * gain * clear * coverage / max(swell, 1.0)), 1.0);
 }
 #endif
 
