@@ -119,14 +119,13 @@ constexpr double kLeftMargin = 12.0;
 
 const TextRecipe kTextRecipes[] = {
     {"title.png", "DejaVuSans.ttf", "lumenfall", 64.0, 0.14, 0.0, 560.0, 100.0, Align::Centre},
-    {"tagline.png", "DejaVuSans.ttf", "A REAL-TIME AUDIO-VISUAL SHOW", 15.0, 0.3, 0.0, 460.0,
-     36.0, Align::Centre},
+    {"tagline.png", "DejaVuSans.ttf", "A REAL-TIME AUDIO-VISUAL SHOW", 15.0, 0.3, 0.0, 460.0, 36.0,
+     Align::Centre},
     {"role-code.png", "DejaVuSans.ttf", "CODE", 17.0, 0.3, 0.0, 160.0, 36.0, Align::Left},
     {"role-music.png", "DejaVuSans.ttf", "MUSIC", 17.0, 0.3, 0.0, 160.0, 36.0, Align::Left},
-    {"role-graphics.png", "DejaVuSans.ttf", "GRAPHICS", 17.0, 0.3, 0.0, 160.0, 36.0,
+    {"role-graphics.png", "DejaVuSans.ttf", "GRAPHICS", 17.0, 0.3, 0.0, 160.0, 36.0, Align::Left},
+    {"team.png", "DejaVuSans-ExtraLight.ttf", "the lumenfall team", 40.0, 0.05, 0.016, 460.0, 64.0,
      Align::Left},
-    {"team.png", "DejaVuSans-ExtraLight.ttf", "the lumenfall team", 40.0, 0.05, 0.016, 460.0,
-     64.0, Align::Left},
     {"thanks.png", "DejaVuSans-ExtraLight.ttf", "thank you for watching", 26.0, 0.1, 0.022, 420.0,
      48.0, Align::Centre},
 };
