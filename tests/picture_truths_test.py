@@ -26,6 +26,7 @@ import tempfile
 
 PATTERN_MS = 8727
 SCENE1_END_MS = 104724  # after this the scene's own count fades the cloud out
+FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"  # the sheet's labels
 OCR_SIZES = ("640x360", "1280x720", "1920x1080")
 
 # Moments when each text is fully shown, and what must be read there.
@@ -46,7 +47,11 @@ MOTION_STARTS = sorted(set(list(range(1000, 106000, 4400)) +
 
 
 def run(command, **kwargs):
-    return subprocess.run(command, capture_output=True, check=True, **kwargs)
+    result = subprocess.run(command, capture_output=True, **kwargs)
+    if result.returncode != 0:
+        raise RuntimeError("%s failed (%d): %s" % (" ".join(command[:4]), result.returncode,
+                                                   result.stderr.decode("utf-8", "replace")))
+    return result
 
 
 def capture(program, content_dir, size, times, folder):
@@ -148,7 +153,7 @@ def contact_sheet(program, content_dir, work):
     artifacts = os.path.join(content_dir, "artifacts")
     os.makedirs(artifacts, exist_ok=True)
     sheet = os.path.join(artifacts, "scene1-patterns.png")
-    command = ["montage"]
+    command = ["montage", "-font", FONT, "-pointsize", "18"]
     for p, t in enumerate(MIDDLES):
         command += ["-label", "pattern %d, %.1f s" % (p, t / 1000.0), frames[t]]
     command += ["-tile", "4x3", "-geometry", "640x360+4+4", "-background", "#202020", "-fill",
