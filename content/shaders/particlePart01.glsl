@@ -152,11 +152,11 @@ vec3 form(float index, vec3 h, vec3 cube, float s) {
 // How bright a form is drawn: dense forms are dimmed so that they glow without burning out.
 float formGain(float index) {
     if (index < 0.5) {
-        return 0.8;
+        return 4.0;
     } else if (index < 1.5) {
-        return 1.8;
+        return 4.0;
     } else if (index < 2.5) {
-        return 1.5;
+        return 2.6;
     } else if (index < 3.5) {
         return 2.2;
     } else if (index > 10.5) {
@@ -202,7 +202,11 @@ void main() {
     // uPsize swings tenfold with the kick: grow the points with its square root and dim them
     // as they grow, so a loud beat blooms rather than burns out.
     float swell = sqrt(max(uPsize, 0.0) / kQuietSize);
-    float size = kPointScale * kQuietSize * swell * screenWidth / max(gl_Position.w, 0.01);
+    // While the title is up the points are larger and fainter (the same light in all), a soft
+    // haze behind the lettering rather than bright specks.
+    float titleUp = smoothstep(2600.0, 8800.0, uTime) * (1.0 - smoothstep(22000.0, 26200.0, uTime));
+    float haze = 1.0 + titleUp;
+    float size = kPointScale * kQuietSize * swell * haze * screenWidth / max(gl_Position.w, 0.01);
     gl_PointSize = clamp(size, 1.0, kMaxPointSize);
     // Points smaller than a pixel keep their share of light instead of growing brighter.
     float coverage = min(size * size, 1.0);
@@ -214,11 +218,11 @@ void main() {
         colour *= (1.0 + kKnee) / (colour.r + kKnee);
     }
     // While the title and its tagline are up, the cloud parts around them: points that fall
-    // in an oval round the lettering fade almost out.
-    float titleUp = smoothstep(2600.0, 8800.0, uTime) * (1.0 - smoothstep(22000.0, 26200.0, uTime));
-    vec2 fromTitle = (gl_Position.xy / gl_Position.w - vec2(0.0, 0.0)) / vec2(0.72, 0.42);
-    float clear = 1.0 - 0.94 * titleUp * (1.0 - smoothstep(0.7, 1.0, length(fromTitle)));
-    vColor = vec4(colour * (kBrightness * gain * clear * coverage / max(swell, 1.0)), 1.0);
+    // in the band across the picture that holds the lettering fade almost out.
+    float inBand = 1.0 - smoothstep(0.3, 0.46, abs(gl_Position.y / gl_Position.w + 0.01));
+    float clear = 1.0 - 0.96 * titleUp * inBand;
+    vColor = vec4(colour * (kBrightness * gain * clear * coverage / (max(swell, 1.0) * haze * haze)),
+                  1.0);
 }
 #endif
 
