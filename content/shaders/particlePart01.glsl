@@ -205,7 +205,7 @@ void main() {
     // While the title is up the points are larger and fainter (the same light in all), a soft
     // haze behind the lettering rather than bright specks.
     float titleUp = smoothstep(2600.0, 8800.0, uTime) * (1.0 - smoothstep(22000.0, 26200.0, uTime));
-    float haze = 1.0 + titleUp;
+    float haze = 1.0 + 1.8 * titleUp;
     float size = kPointScale * kQuietSize * swell * haze * screenWidth / max(gl_Position.w, 0.01);
     gl_PointSize = clamp(size, 1.0, kMaxPointSize);
     // Points smaller than a pixel keep their share of light instead of growing brighter.
