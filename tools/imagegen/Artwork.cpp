@@ -105,27 +105,29 @@ struct TextRecipe {
     const char* text;
     double emUnits;  // em size in virtual screen units
     double tracking; // extra space after each glyph, in em
+    double stroke;   // extra stroke width on each side of every glyph edge, in em
     double widthUnits;
     double heightUnits;
     Align align;
 };
 
-// Canvases in virtual units (two texels each); the ink is centred vertically, and either
-// centred or set flush left at kLeftMargin so that stacked lines align optically.
+// Canvases in virtual units (one texel each, see kSpriteTexelsPerUnit); the ink is centred
+// vertically, and either centred or set flush left at kLeftMargin so that stacked lines align
+// optically. The light faces get a little extra stroke, so that no stem is thinner than about
+// two texels: a 640 x 360 picture, where one pixel covers two texels, still shows every stem.
 constexpr double kLeftMargin = 12.0;
 
 const TextRecipe kTextRecipes[] = {
-    {"title.png", "DejaVuSans-ExtraLight.ttf", "lumenfall", 96.0, 0.16, 620.0, 132.0,
+    {"title.png", "DejaVuSans.ttf", "lumenfall", 64.0, 0.14, 0.0, 560.0, 100.0, Align::Centre},
+    {"tagline.png", "DejaVuSans.ttf", "A REAL-TIME AUDIO-VISUAL SHOW", 15.0, 0.3, 0.0, 460.0, 36.0,
      Align::Centre},
-    {"tagline.png", "DejaVuSans.ttf", "A REAL-TIME AUDIO-VISUAL SHOW", 12.5, 0.42, 420.0, 32.0,
-     Align::Centre},
-    {"role-code.png", "DejaVuSans.ttf", "CODE", 14.5, 0.42, 160.0, 32.0, Align::Left},
-    {"role-music.png", "DejaVuSans.ttf", "MUSIC", 14.5, 0.42, 160.0, 32.0, Align::Left},
-    {"role-graphics.png", "DejaVuSans.ttf", "GRAPHICS", 14.5, 0.42, 160.0, 32.0, Align::Left},
-    {"team.png", "DejaVuSans-ExtraLight.ttf", "the lumenfall team", 40.0, 0.05, 460.0, 64.0,
+    {"role-code.png", "DejaVuSans.ttf", "CODE", 17.0, 0.3, 0.0, 160.0, 36.0, Align::Left},
+    {"role-music.png", "DejaVuSans.ttf", "MUSIC", 17.0, 0.3, 0.0, 160.0, 36.0, Align::Left},
+    {"role-graphics.png", "DejaVuSans.ttf", "GRAPHICS", 17.0, 0.3, 0.0, 160.0, 36.0, Align::Left},
+    {"team.png", "DejaVuSans-ExtraLight.ttf", "the lumenfall team", 40.0, 0.05, 0.016, 460.0, 64.0,
      Align::Left},
-    {"thanks.png", "DejaVuSans-ExtraLight.ttf", "thank you for watching", 24.0, 0.14, 420.0, 48.0,
-     Align::Centre},
+    {"thanks.png", "DejaVuSans-ExtraLight.ttf", "thank you for watching", 26.0, 0.1, 0.022, 420.0,
+     48.0, Align::Centre},
 };
 
 struct InkBox {
@@ -147,9 +149,62 @@ InkBox inkBox(const Raster& single) {
     return box;
 }
 
-// White text with coverage in alpha and a faint, wide dark halo, so the type stays readable
-// over bright particles without looking outlined. Colour is not premultiplied (the sprites
-// blend with SRC_ALPHA, ONE_MINUS_SRC_ALPHA); the outermost texels stay fully transparent.
+// Grows the coverage outwards by `radius` texels (a round pen, soft at its rim).
+Raster thickened(const Raster& single, double radius) {
+    if (radius <= 0.0) {
+        return single;
+    }
+    const int reach = static_cast<int>(std::ceil(radius + 0.5));
+    Raster out(single.width, single.height, 1);
+    for (int y = 0; y < single.height; ++y) {
+        for (int x = 0; x < single.width; ++x) {
+            float best = 0.0f;
+            for (int dy = -reach; dy <= reach; ++dy) {
+                for (int dx = -reach; dx <= reach; ++dx) {
+                    const int sx = x + dx;
+                    const int sy = y + dy;
+                    if (sx < 0 || sy < 0 || sx >= single.width || sy >= single.height) {
+                        continue;
+                    }
+                    const double pen =
+                        std::clamp(radius + 0.5 - std::sqrt(double(dx * dx + dy * dy)), 0.0, 1.0);
+                    best = std::max(best, single.at(sx, sy, 0) * static_cast<float>(pen));
+                }
+            }
+            out.at(x, y, 0) = best;
+        }
+    }
+    return out;
+}
+
+// A [1 2 1] / 4 filter along both axes: the edges soften by about half a texel, so that the
+// linear filter's minification cannot skip a stem.
+Raster prefiltered(const Raster& single) {
+    Raster across(single.width, single.height, 1);
+    const auto clampedAt = [](const Raster& r, int x, int y) {
+        return r.at(std::clamp(x, 0, r.width - 1), std::clamp(y, 0, r.height - 1), 0);
+    };
+    for (int y = 0; y < single.height; ++y) {
+        for (int x = 0; x < single.width; ++x) {
+            across.at(x, y, 0) = 0.25f * clampedAt(single, x - 1, y) + 0.5f * single.at(x, y, 0) +
+                                 0.25f * clampedAt(single, x + 1, y);
+        }
+    }
+    Raster out(single.width, single.height, 1);
+    for (int y = 0; y < single.height; ++y) {
+        for (int x = 0; x < single.width; ++x) {
+            out.at(x, y, 0) = 0.25f * clampedAt(across, x, y - 1) + 0.5f * across.at(x, y, 0) +
+                              0.25f * clampedAt(across, x, y + 1);
+        }
+    }
+    return out;
+}
+
+// White text with coverage in alpha over a soft dark backing, so the type stays readable over
+// bright particles without looking outlined: the backing is a wide blur of the ink, dark
+// close to the letters and fading out well before the canvas edge. Colour is not
+// premultiplied (the sprites blend with SRC_ALPHA, ONE_MINUS_SRC_ALPHA); the outermost
+// texels stay fully transparent.
 bool drawText(const TextRecipe& recipe, const std::string& fontDir, Raster& out,
               std::string& error) {
     TextRenderer renderer;
@@ -164,6 +219,7 @@ bool drawText(const TextRecipe& recipe, const std::string& fontDir, Raster& out,
     const double lineWidth = renderer.measure(recipe.text, em, recipe.tracking);
     Raster scratch(static_cast<int>(lineWidth + 2.0 * em), static_cast<int>(3.0 * em), 1);
     renderer.draw(scratch, recipe.text, em, recipe.tracking, em, 2.0 * em);
+    scratch = prefiltered(thickened(scratch, recipe.stroke * em));
     const InkBox ink = inkBox(scratch);
     const int inkWidth = ink.right - ink.left;
     const int inkHeight = ink.bottom - ink.top;
@@ -183,17 +239,17 @@ bool drawText(const TextRecipe& recipe, const std::string& fontDir, Raster& out,
         }
     }
 
-    const int haloRadius = std::max(2, static_cast<int>(em * 0.07));
+    const int haloRadius = std::max(2, static_cast<int>(em * 0.09));
     const Raster halo = blurred(glyphs, haloRadius);
     out = Raster(width, height, 4);
-    constexpr float kHaloStrength = 0.42f;
-    constexpr int kClearBorder = 3;
+    constexpr float kBackingStrength = 0.78f;
+    constexpr int kClearBorder = 2;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             const bool border = x < kClearBorder || y < kClearBorder || x >= width - kClearBorder ||
                                 y >= height - kClearBorder;
             const float ink01 = glyphs.at(x, y, 0);
-            const float shade = std::min(1.0f, halo.at(x, y, 0) * 1.6f) * kHaloStrength;
+            const float shade = std::min(1.0f, halo.at(x, y, 0) * 2.4f) * kBackingStrength;
             const float alpha = border ? 0.0f : ink01 + shade * (1.0f - ink01);
             const float grey = alpha > 0.0f ? ink01 / alpha : 0.0f;
             for (int c = 0; c < 3; ++c) {

@@ -22,5 +22,7 @@ bool buildArtwork(const std::string& fontDir, std::vector<Artwork>& out, std::st
 // brightness.
 double blackShare(const Raster& mask);
 
-// Texels per virtual screen unit of the text and line sprites.
-constexpr double kSpriteTexelsPerUnit = 2.0;
+// Texels per virtual screen unit of the text sprites. One: a 1280 x 720 picture shows them
+// texel for texel, 640 x 360 minifies them twice (the linear filter without mipmaps still reads
+// every texel) and 1920 x 1080 magnifies them one and a half times.
+constexpr double kSpriteTexelsPerUnit = 1.0;
