@@ -22,15 +22,20 @@ struct CaptureOptions {
     std::string output = "lumenfall.mp4";
     std::string pngDir;            // empty: no PNG folder given
     std::vector<uint32_t> atTimes; // sorted, without repeats
+    bool plain = false;            // no speed-ups: one frame at a time, the slower encoder preset
 
     CaptureMode mode() const;
 };
 
 enum class ParseResult { Run, Help, Error };
 
-// Fills options from argv; on Error, error holds a one-line message (without the program name).
-ParseResult parseCaptureOptions(int argc, const char* const* argv, CaptureOptions& options,
-                                std::string& error);
+struct ParsedOptions {
+    ParseResult result = ParseResult::Run;
+    CaptureOptions options;
+    std::string error; // on Error: a one-line message, without the program name
+};
+
+ParsedOptions parseCaptureOptions(int argc, const char* const* argv);
 std::string captureHelpText();
 
 // Music time of frame k of a run starting at startMs: startMs + k * 1000 / fps, truncated.
