@@ -88,27 +88,6 @@ bool VideoPipe::start(const std::vector<std::string>& argv) {
     return true;
 }
 
-bool VideoPipe::write(const void* data, size_t size) {
-    if (input < 0) {
-        errorText = program + " is not running";
-        return false;
-    }
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t written = ::write(input, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            noteWriteFailure();
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
 bool VideoPipe::writeRowsBottomUp(const uint8_t* rowData, size_t rowBytes, size_t rows) {
     if (input < 0) {
         errorText = program + " is not running";

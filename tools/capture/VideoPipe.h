@@ -18,9 +18,8 @@ public:
 
     // Runs argv[0] (looked up on the PATH) with its stdin reading from us.
     bool start(const std::vector<std::string>& argv);
-    // False once the child has stopped reading (it failed or exited).
-    bool write(const void* data, size_t size);
-    // rows rows of rowBytes each, held bottom row first, written top row first.
+    // rows rows of rowBytes each, held bottom row first, written top row first; false once
+    // the child has stopped reading (it failed or exited).
     bool writeRowsBottomUp(const uint8_t* rowData, size_t rowBytes, size_t rows);
     // Closes the pipe, waits for the child, and is true when it exited with status 0.
     bool finish();
