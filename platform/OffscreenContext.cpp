@@ -213,6 +213,9 @@ bool OffscreenContext::readTarget(int index, uint8_t* bottomUp) {
         return false;
     }
     Target& target = targets[static_cast<size_t>(index)];
+    // An error left by the frame's drawing is not the read's: only the read is checked.
+    for (int pending = 0; pending < 8 && glGetError() != GL_NO_ERROR; ++pending) {
+    }
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     if (targetCount() < 2) {
         glReadPixels(0, 0, targetWidth, targetHeight, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp);
