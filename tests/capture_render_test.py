@@ -17,10 +17,13 @@ CONTENT_DIR = ""
 SIZE = "320x180"
 
 
-def run_capture(*args, timeout=600, tmpdir=None):
+def run_capture(*args, timeout=600, tmpdir=None, path_first=None, extra_env=None):
     env = dict(os.environ, DISPLAY="", WAYLAND_DISPLAY="")
     if tmpdir:
         env["TMPDIR"] = tmpdir
+    if path_first:
+        env["PATH"] = path_first + os.pathsep + env.get("PATH", "")
+    env.update(extra_env or {})
     return subprocess.run([CAPTURE, *args], cwd=CONTENT_DIR, env=env, capture_output=True,
                           text=True, timeout=timeout)
 
@@ -71,13 +74,39 @@ class CaptureRender(unittest.TestCase):
                             read_bytes(self.path("first/frame_%06d.png" % frame)),
                              "--at %d differs from the recording's frame %d" % (at, frame))
 
+    def test_speedups_leave_every_frame_as_it_was(self):
+        # A stand-in "ffmpeg" keeps the raw frames the encoder would get; the pictures go
+        # through the same read-back. 60 fps across the second scene's end.
+        fake = self.path("fake-encoder")
+        os.mkdir(fake)
+        with open(os.path.join(fake, "ffmpeg"), "w") as script:
+            script.write('#!/bin/sh\nexec cat > "$RAW_FRAMES"\n')
+        os.chmod(os.path.join(fake, "ffmpeg"), 0o755)
+        common = ["--size", SIZE, "--fps", "60", "--start", "141.7", "--end", "141.9"]
+        results = {}
+        for mode in ("fast", "plain"):
+            flags = ["--plain"] if mode == "plain" else []
+            raw = self.path("raw-" + mode)
+            video = run_capture(*common, *flags, "--output", self.path("unused.mp4"),
+                                path_first=fake, extra_env={"RAW_FRAMES": raw})
+            self.assertEqual(video.returncode, 0, video.stderr)
+            pictures = run_capture(*common, *flags, "--png", self.path("png-" + mode))
+            self.assertEqual(pictures.returncode, 0, pictures.stderr)
+            names = sorted(os.listdir(self.path("png-" + mode)))
+            results[mode] = (read_bytes(raw), names,
+                             [read_bytes(self.path("png-%s/%s" % (mode, n))) for n in names])
+        self.assertEqual(len(results["plain"][0]), 12 * 320 * 180 * 4)
+        self.assertEqual(len(results["plain"][1]), 12)
+        self.assertTrue(results["fast"] == results["plain"], "frames differ with the speed-ups")
+
     def test_two_second_clip_has_video_and_music(self):
         clip = self.path("clip.mp4")
         result = run_capture("--size", SIZE, "--start", "60", "--end", "62", "--output", clip)
         self.assertEqual(result.returncode, 0, result.stderr)
         probe = subprocess.run(
             ["ffprobe", "-v", "error", "-show_entries",
-             "stream=codec_type,codec_name,width,height:format=duration", "-of", "json", clip],
+             "stream=codec_type,codec_name,width,height,pix_fmt:format=duration", "-of", "json",
+             clip],
             capture_output=True, text=True, check=True)
         info = json.loads(probe.stdout)
         video = [s for s in info["streams"] if s["codec_type"] == "video"]
@@ -86,6 +115,7 @@ class CaptureRender(unittest.TestCase):
         self.assertEqual(len(audio), 1)
         self.assertEqual(video[0]["codec_name"], "h264")
         self.assertEqual((video[0]["width"], video[0]["height"]), (320, 180))
+        self.assertEqual(video[0]["pix_fmt"], "yuv420p")
         self.assertEqual(audio[0]["codec_name"], "aac")
         self.assertAlmostEqual(float(info["format"]["duration"]), 2.0, delta=0.1)
 

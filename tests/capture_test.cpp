@@ -7,12 +7,16 @@
 #include <vector>
 
 #include "CaptureOptions.h"
+#include "ProgressMeter.h"
 
 namespace {
 
 ParseResult parse(std::vector<const char*> args, CaptureOptions& options, std::string& error) {
     args.insert(args.begin(), "lumenfall-capture");
-    return parseCaptureOptions(static_cast<int>(args.size()), args.data(), options, error);
+    const ParsedOptions parsed = parseCaptureOptions(static_cast<int>(args.size()), args.data());
+    options = parsed.options;
+    error = parsed.error;
+    return parsed.result;
 }
 
 } // namespace
@@ -124,6 +128,9 @@ TEST(CaptureOptions, DefaultsAndGoodValues) {
     EXPECT_EQ(options.atTimes, (std::vector<uint32_t>{5, 141808}));
     EXPECT_EQ(options.dataDir, "show/build");
 
+    ASSERT_EQ(parse({"--plain", "--end", "3"}, options, error), ParseResult::Run) << error;
+    EXPECT_TRUE(options.plain);
+
     EXPECT_EQ(parse({"--fps", "30", "--help"}, options, error), ParseResult::Help);
     EXPECT_EQ(parse({"-h"}, options, error), ParseResult::Help);
     EXPECT_EQ(parse({"--size", "3x3", "--version"}, options, error), ParseResult::Version);
@@ -184,4 +191,27 @@ TEST(CaptureOptions, FileNamesSortInTimeOrder) {
     EXPECT_EQ(singleFrameName(5), "at_000005.png");
     EXPECT_EQ(singleFrameName(141808), "at_141808.png");
     EXPECT_LT(singleFrameName(99999), singleFrameName(100000));
+}
+
+TEST(CaptureProgress, TimeLeftWeighsTheFramesAheadByTheirCost) {
+    // Two cheap frames, then two costing four times as much.
+    const ProgressMeter meter({1.0, 1.0, 4.0, 4.0}, false);
+    struct Case {
+        uint64_t done;
+        double elapsed;
+        double left;
+    };
+    const Case cases[] = {
+        {1, 1.0, 9.0},  // one cost unit a second; 9 units ahead
+        {2, 1.0, 4.0},  // twice as fast
+        {3, 6.0, 4.0},  // 6 units in 6 s, 4 ahead
+        {4, 10.0, 0.0}, // done
+        {0, 1.0, -1.0}, // nothing measured yet
+        {5, 1.0, -1.0}, // past the end
+    };
+    for (const Case& c : cases) {
+        EXPECT_DOUBLE_EQ(meter.secondsLeft(c.done, c.elapsed), c.left) << c.done;
+    }
+    EXPECT_NE(ProgressMeter::format(2, 4, 2.0, 4.0).find("0:04 left"), std::string::npos);
+    EXPECT_NE(ProgressMeter::format(0, 4, 0.0, -1.0).find("--:-- left"), std::string::npos);
 }

@@ -7,8 +7,8 @@
 namespace {
 
 bool allDigits(const std::string& text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() && std::all_of(text.begin(), text.end(),
+                                        [](char digit) { return digit >= '0' && digit <= '9'; });
 }
 
 // A whole number in [low, high]; digits only, so no sign, spaces or hex slip through.
@@ -17,8 +17,8 @@ bool parseWhole(const std::string& text, uint64_t low, uint64_t high, uint64_t& 
         return false;
     }
     value = 0;
-    for (char c : text) {
-        value = value * 10 + static_cast<uint64_t>(c - '0');
+    for (char digit : text) {
+        value = value * 10 + static_cast<uint64_t>(digit - '0');
     }
     return value >= low && value <= high;
 }
@@ -34,8 +34,8 @@ bool parseSeconds(const std::string& text, uint32_t& ms) {
         return false;
     }
     uint64_t value = 0;
-    for (char c : whole) {
-        value = value * 10 + static_cast<uint64_t>(c - '0');
+    for (char digit : whole) {
+        value = value * 10 + static_cast<uint64_t>(digit - '0');
     }
     value *= 1000;
     uint64_t scale = 100;
@@ -53,19 +53,24 @@ bool parseSeconds(const std::string& text, uint32_t& ms) {
 }
 
 bool parseSize(const std::string& text, int& width, int& height) {
-    const size_t x = text.find('x');
-    if (x == std::string::npos) {
+    const size_t cross = text.find('x');
+    if (cross == std::string::npos) {
         return false;
     }
-    uint64_t w = 0;
-    uint64_t h = 0;
-    if (!parseWhole(text.substr(0, x), 1, kCaptureMaxSide, w) ||
-        !parseWhole(text.substr(x + 1), 1, kCaptureMaxSide, h)) {
+    uint64_t wide = 0;
+    uint64_t high = 0;
+    if (!parseWhole(text.substr(0, cross), 1, kCaptureMaxSide, wide) ||
+        !parseWhole(text.substr(cross + 1), 1, kCaptureMaxSide, high)) {
         return false;
     }
-    width = static_cast<int>(w);
-    height = static_cast<int>(h);
+    width = static_cast<int>(wide);
+    height = static_cast<int>(high);
     return true;
+}
+
+ParsedOptions& failed(ParsedOptions& parsed) {
+    parsed.result = ParseResult::Error;
+    return parsed;
 }
 
 } // namespace
@@ -77,22 +82,29 @@ CaptureMode CaptureOptions::mode() const {
     return pngDir.empty() ? CaptureMode::Video : CaptureMode::PngSequence;
 }
 
-ParseResult parseCaptureOptions(int argc, const char* const* argv, CaptureOptions& options,
-                                std::string& error) {
-    options = CaptureOptions();
+ParsedOptions parseCaptureOptions(int argc, const char* const* argv) {
+    ParsedOptions parsed;
+    CaptureOptions& options = parsed.options;
+    std::string& error = parsed.error;
     bool hasStart = false;
     bool hasOutput = false;
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         if (name == "--help" || name == "-h") {
-            return ParseResult::Help;
+            parsed.result = ParseResult::Help;
+            return parsed;
         }
         if (name == "--version") {
-            return ParseResult::Version;
+            parsed.result = ParseResult::Version;
+            return parsed;
+        }
+        if (name == "--plain") {
+            options.plain = true;
+            continue;
         }
         if (name.compare(0, 2, "--") != 0) {
             error = "unexpected argument '" + name + "'";
-            return ParseResult::Error;
+            return failed(parsed);
         }
 
         // The value: "--name=value" or the next argument.
@@ -106,12 +118,12 @@ ParseResult parseCaptureOptions(int argc, const char* const* argv, CaptureOption
                    name == "--data") {
             if (i + 1 >= argc) {
                 error = name + " needs a value";
-                return ParseResult::Error;
+                return failed(parsed);
             }
             value = argv[++i];
         } else {
             error = "unknown option '" + name + "'";
-            return ParseResult::Error;
+            return failed(parsed);
         }
 
         uint64_t whole = 0;
@@ -119,20 +131,20 @@ ParseResult parseCaptureOptions(int argc, const char* const* argv, CaptureOption
             if (!parseSize(value, options.width, options.height)) {
                 error = "--size: expected WIDTHxHEIGHT, each 1 to " +
                         std::to_string(kCaptureMaxSide) + ", got '" + value + "'";
-                return ParseResult::Error;
+                return failed(parsed);
             }
         } else if (name == "--fps") {
             if (!parseWhole(value, 1, kCaptureMaxFps, whole)) {
                 error = "--fps: expected a whole number from 1 to " +
                         std::to_string(kCaptureMaxFps) + ", got '" + value + "'";
-                return ParseResult::Error;
+                return failed(parsed);
             }
             options.fps = static_cast<int>(whole);
         } else if (name == "--start" || name == "--end") {
             uint32_t ms = 0;
             if (!parseSeconds(value, ms)) {
                 error = name + ": expected seconds such as 12 or 12.5, got '" + value + "'";
-                return ParseResult::Error;
+                return failed(parsed);
             }
             if (name == "--start") {
                 options.startMs = ms;
@@ -144,58 +156,58 @@ ParseResult parseCaptureOptions(int argc, const char* const* argv, CaptureOption
         } else if (name == "--output") {
             if (value.empty()) {
                 error = "--output: the file name is empty";
-                return ParseResult::Error;
+                return failed(parsed);
             }
             options.output = value;
             hasOutput = true;
         } else if (name == "--png") {
             if (value.empty()) {
                 error = "--png: the folder name is empty";
-                return ParseResult::Error;
+                return failed(parsed);
             }
             options.pngDir = value;
         } else if (name == "--at") {
             if (!parseWhole(value, 0, UINT32_MAX, whole)) {
                 error = "--at: expected a music time in whole milliseconds, got '" + value + "'";
-                return ParseResult::Error;
+                return failed(parsed);
             }
             options.atTimes.push_back(static_cast<uint32_t>(whole));
         } else if (name == "--data") {
             if (value.empty()) {
                 error = "--data: the folder name is empty";
-                return ParseResult::Error;
+                return failed(parsed);
             }
             options.dataDir = value;
         } else {
             error = "unknown option '" + name + "'";
-            return ParseResult::Error;
+            return failed(parsed);
         }
     }
 
     // Combinations
     if (!options.atTimes.empty() && (hasStart || options.hasEnd || hasOutput)) {
         error = "--at renders single frames and cannot be combined with --start, --end or --output";
-        return ParseResult::Error;
+        return failed(parsed);
     }
     if (!options.pngDir.empty() && hasOutput) {
         error = "--png and --output cannot be combined";
-        return ParseResult::Error;
+        return failed(parsed);
     }
     if (options.hasEnd && options.endMs <= options.startMs) {
         error = "--end must be later than --start";
-        return ParseResult::Error;
+        return failed(parsed);
     }
     // H.264 in 4:2:0 needs even sides.
     if (options.mode() == CaptureMode::Video &&
         (options.width % 2 != 0 || options.height % 2 != 0)) {
         error = "--size: a video needs an even width and height, got " +
                 std::to_string(options.width) + "x" + std::to_string(options.height);
-        return ParseResult::Error;
+        return failed(parsed);
     }
     std::sort(options.atTimes.begin(), options.atTimes.end());
     options.atTimes.erase(std::unique(options.atTimes.begin(), options.atTimes.end()),
                           options.atTimes.end());
-    return ParseResult::Run;
+    return parsed;
 }
 
 std::string captureHelpText() {
@@ -218,6 +230,8 @@ std::string captureHelpText() {
            "                 (at_106906.png), in DIR when --png DIR is given, else in the\n"
            "                 current folder. Repeatable. The picture is the one a full\n"
            "                 recording at the same --fps shows at that time.\n"
+           "  --plain        record without the speed-ups (one frame at a time, no writer\n"
+           "                 thread, the encoder's slower preset): the same frames, slower\n"
            "  --data DIR     read the show from DIR (its demo.dat, else its assets/ folder)\n"
            "  --version      print the version\n"
            "  --help         show this text\n"

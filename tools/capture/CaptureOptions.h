@@ -22,6 +22,7 @@ struct CaptureOptions {
     std::string output = "lumenfall.mp4";
     std::string pngDir;            // empty: no PNG folder given
     std::vector<uint32_t> atTimes; // sorted, without repeats
+    bool plain = false;            // no speed-ups: one frame at a time, the slower encoder preset
     std::string dataDir;           // --data: where the show's content is; empty: look for it
 
     CaptureMode mode() const;
@@ -29,9 +30,13 @@ struct CaptureOptions {
 
 enum class ParseResult { Run, Help, Version, Error };
 
-// Fills options from argv; on Error, error holds a one-line message (without the program name).
-ParseResult parseCaptureOptions(int argc, const char* const* argv, CaptureOptions& options,
-                                std::string& error);
+struct ParsedOptions {
+    ParseResult result = ParseResult::Run;
+    CaptureOptions options;
+    std::string error; // on Error: a one-line message, without the program name
+};
+
+ParsedOptions parseCaptureOptions(int argc, const char* const* argv);
 std::string captureHelpText();
 // "lumenfall-capture 1.0.0": the version the build was made for.
 std::string captureVersionText();

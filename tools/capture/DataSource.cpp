@@ -28,33 +28,28 @@ fs::path installedFolder() {
 
 } // namespace
 
-bool findDataFolder(const std::string& dataDir, std::string& folder, std::string& error) {
+DataFolder findDataFolder(const std::string& dataDir) {
     std::error_code code;
     if (!dataDir.empty()) {
         if (!fs::is_directory(dataDir, code)) {
-            error = "--data: " + dataDir + " is not a folder";
-            return false;
+            return {false, {}, "--data: " + dataDir + " is not a folder"};
         }
         if (!holdsContent(dataDir)) {
-            error = "--data: " + dataDir + " holds neither demo.dat nor assets/";
-            return false;
+            return {false, {}, "--data: " + dataDir + " holds neither demo.dat nor assets/"};
         }
-        folder = dataDir;
-        return true;
+        return {true, dataDir, {}};
     }
     if (holdsContent(".")) {
-        folder = ".";
-        return true;
+        return {true, ".", {}};
     }
     const fs::path installed = installedFolder();
     if (!installed.empty() && fs::is_regular_file(installed / "demo.dat", code)) {
-        folder = installed.string();
-        return true;
+        return {true, installed.string(), {}};
     }
-    error = "no demo.dat or assets/ here, and no installed show" +
-            (installed.empty() ? std::string() : " in " + installed.string()) +
-            "; name the show's folder with --data DIR";
-    return false;
+    return {false, {},
+            "no demo.dat or assets/ here, and no installed show" +
+                (installed.empty() ? std::string() : " in " + installed.string()) +
+                "; name the show's folder with --data DIR"};
 }
 
 void openDataFolder(const std::string& folder) {

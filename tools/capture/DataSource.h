@@ -6,9 +6,15 @@
 
 #include <string>
 
+struct DataFolder {
+    bool found = false;
+    std::string folder; // when found
+    std::string error;  // otherwise: a one-line message
+};
+
 // The content folder: dataDir when given (it must hold "demo.dat" or "assets/"), else "." or
-// the installed one. False, with a one-line message, when there is none.
-bool findDataFolder(const std::string& dataDir, std::string& folder, std::string& error);
+// the installed one.
+DataFolder findDataFolder(const std::string& dataDir);
 
 // Points the loader at folder: its "demo.dat" when that opens, else its "assets/" folder.
 void openDataFolder(const std::string& folder);

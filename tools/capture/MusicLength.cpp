@@ -44,29 +44,28 @@ long tellMemory(void* source) {
 
 } // namespace
 
-bool oggLengthSeconds(const uint8_t* data, uint32_t size, double& seconds, std::string& error) {
-    seconds = 0.0;
+OggLength oggLengthSeconds(const uint8_t* data, uint32_t size) {
+    OggLength length;
     if (data == nullptr || size == 0) {
-        error = "the file is empty";
-        return false;
+        length.error = "the file is empty";
+        return length;
     }
     MemoryFile file{data, size, 0};
     const ov_callbacks callbacks{readMemory, seekMemory, nullptr, tellMemory};
     OggVorbis_File vorbis;
     if (ov_open_callbacks(&file, &vorbis, nullptr, 0, callbacks) != 0) {
-        error = "not an Ogg Vorbis stream";
-        return false;
+        length.error = "not an Ogg Vorbis stream";
+        return length;
     }
     const vorbis_info* info = ov_info(&vorbis, -1);
     const ogg_int64_t samples = ov_pcm_total(&vorbis, -1);
-    const bool ok = info != nullptr && info->rate > 0 && samples >= 0;
-    if (ok) {
-        seconds = static_cast<double>(samples) / static_cast<double>(info->rate);
+    if (info != nullptr && info->rate > 0 && samples >= 0) {
+        length.seconds = static_cast<double>(samples) / static_cast<double>(info->rate);
     } else {
-        error = "the stream has no length";
+        length.error = "the stream has no length";
     }
     ov_clear(&vorbis);
-    return ok;
+    return length;
 }
 
 int32_t musicLengthMs(double seconds) {

@@ -5,7 +5,12 @@
 #include <cstdint>
 #include <string>
 
-// Seconds of audio in the file; false with a reason when the bytes are not Ogg Vorbis.
-bool oggLengthSeconds(const uint8_t* data, uint32_t size, double& seconds, std::string& error);
+struct OggLength {
+    double seconds = 0.0;
+    std::string error; // empty when the length was read
+};
+
+// Seconds of audio in the file, or why the bytes are not Ogg Vorbis.
+OggLength oggLengthSeconds(const uint8_t* data, uint32_t size);
 // The length the show is built with: seconds * 1000 truncated.
 int32_t musicLengthMs(double seconds);

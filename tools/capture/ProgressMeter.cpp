@@ -9,23 +9,39 @@ constexpr double kLogInterval = 5.0;
 constexpr size_t kBarWidth = 24;
 } // namespace
 
-ProgressMeter::ProgressMeter(uint64_t total, bool terminal)
-    : total_(total), terminal_(terminal), start_(Clock::now()), lastPrint_(start_) {}
-
-double ProgressMeter::elapsedSeconds() const {
-    return std::chrono::duration<double>(Clock::now() - start_).count();
+ProgressMeter::ProgressMeter(const std::vector<double>& frameCosts, bool onTerminal)
+    : terminal(onTerminal), start(Clock::now()), lastPrint(start) {
+    costBefore.reserve(frameCosts.size() + 1);
+    double sum = 0.0;
+    costBefore.push_back(sum);
+    for (double cost : frameCosts) {
+        sum += cost;
+        costBefore.push_back(sum);
+    }
 }
 
-std::string ProgressMeter::format(uint64_t done, uint64_t total, double fps) {
+double ProgressMeter::elapsedSeconds() const {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double ProgressMeter::secondsLeft(uint64_t done, double elapsed) const {
+    const uint64_t total = costBefore.size() - 1;
+    if (done == 0 || done > total || elapsed <= 0.0 || costBefore[done] <= 0.0) {
+        return -1.0;
+    }
+    const double secondsPerCost = elapsed / costBefore[done];
+    return (costBefore[total] - costBefore[done]) * secondsPerCost;
+}
+
+std::string ProgressMeter::format(uint64_t done, uint64_t total, double fps, double secondsLeft) {
     const double fraction =
         total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 1.0;
     const size_t filled = std::min<size_t>(kBarWidth, static_cast<size_t>(fraction * kBarWidth));
     const std::string bar = std::string(filled, '#') + std::string(kBarWidth - filled, '-');
 
     char left[32] = "--:--";
-    if (fps > 0.0 && done <= total) {
-        const uint64_t seconds =
-            static_cast<uint64_t>(static_cast<double>(total - done) / fps + 0.5);
+    if (secondsLeft >= 0.0) {
+        const uint64_t seconds = static_cast<uint64_t>(secondsLeft + 0.5);
         if (seconds >= 3600) {
             std::snprintf(left, sizeof left, "%llu:%02llu:%02llu",
                           static_cast<unsigned long long>(seconds / 3600),
@@ -46,28 +62,28 @@ std::string ProgressMeter::format(uint64_t done, uint64_t total, double fps) {
 
 void ProgressMeter::update(uint64_t done) {
     const Clock::time_point now = Clock::now();
-    const double sincePrint = std::chrono::duration<double>(now - lastPrint_).count();
-    if (sincePrint < (terminal_ ? kTerminalInterval : kLogInterval)) {
+    const double sincePrint = std::chrono::duration<double>(now - lastPrint).count();
+    if (sincePrint < (terminal ? kTerminalInterval : kLogInterval)) {
         return;
     }
-    lastPrint_ = now;
+    lastPrint = now;
     const double elapsed = elapsedSeconds();
     const double fps = elapsed > 0.0 ? static_cast<double>(done) / elapsed : 0.0;
-    const std::string line = format(done, total_, fps);
-    if (terminal_) {
+    const std::string line = format(done, costBefore.size() - 1, fps, secondsLeft(done, elapsed));
+    if (terminal) {
         // Padding wipes what a longer earlier line left behind.
         std::fprintf(stderr, "\r%-78s", line.c_str());
     } else {
         std::fprintf(stderr, "%s\n", line.c_str());
     }
     std::fflush(stderr);
-    printed_ = true;
+    printed = true;
 }
 
 double ProgressMeter::finish(uint64_t done) {
     const double elapsed = elapsedSeconds();
     const double fps = elapsed > 0.0 ? static_cast<double>(done) / elapsed : 0.0;
-    if (terminal_ && printed_) {
+    if (terminal && printed) {
         std::fprintf(stderr, "\r%-78s\r", "");
     }
     std::fprintf(stderr, "%llu frames in %.1f s (%.2f fps)\n",

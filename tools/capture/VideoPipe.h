@@ -4,6 +4,7 @@
 // and waits, so no child outlives the program.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -17,20 +18,22 @@ public:
 
     // Runs argv[0] (looked up on the PATH) with its stdin reading from us.
     bool start(const std::vector<std::string>& argv);
-    // False once the child has stopped reading (it failed or exited).
-    bool write(const void* data, size_t size);
+    // rows rows of rowBytes each, held bottom row first, written top row first; false once
+    // the child has stopped reading (it failed or exited).
+    bool writeRowsBottomUp(const uint8_t* rowData, size_t rowBytes, size_t rows);
     // Closes the pipe, waits for the child, and is true when it exited with status 0.
     bool finish();
 
-    const std::string& error() const { return error_; }
+    const std::string& error() const { return errorText; }
 
 private:
     void closePipe();
     int wait();
+    void noteWriteFailure();
 
-    pid_t child_ = -1;
-    int input_ = -1;
-    std::string program_;
-    std::string error_;
-    bool stoppedReading_ = false;
+    pid_t child = -1;
+    int input = -1;
+    std::string program;
+    std::string errorText;
+    bool stoppedReading = false;
 };

@@ -2,8 +2,13 @@
 // players use draws each frame on an offscreen OpenGL ES 2.0 context at music time
 // start + k * 1000 / fps; the frames go to ffmpeg (H.264 with the music) or to PNG files.
 // Start-up follows the players: archive, context, Demo, music length, build, step check.
+//
+// Speed: llvmpipe rasterises a frame on its worker threads while this thread draws the next
+// one into a second colour target; a writer thread feeds the encoder, whose faster x264
+// preset keeps the quality. --plain turns all of it off; the frames are the same bytes.
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +20,8 @@
 
 #include "CaptureOptions.h"
 #include "DataSource.h"
+#include "FrameCost.h"
+#include "FrameWriter.h"
 #include "MusicLength.h"
 #include "ProgressMeter.h"
 #include "VideoPipe.h"
@@ -33,10 +40,16 @@ namespace {
 constexpr const char* kProgramName = "lumenfall-capture";
 constexpr int kExitInterrupted = 130;
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Rasteriser threads for llvmpipe unless LP_NUM_THREADS says otherwise; more than the
+// cores, so that a thread the encoder pre-empts does not hold up the whole frame.
+constexpr const char* kRasterThreads = "4";
+// Frames in flight between drawing and the encoder's pipe.
+constexpr int kWriterBuffers = 3;
+
+volatile std::sig_atomic_t interruptRequested = 0;
 
 void onInterrupt(int) {
-    g_interrupted = 1;
+    interruptRequested = 1;
 }
 
 // Ctrl-C ends the recording between frames, so the video written so far is closed properly.
@@ -87,11 +100,11 @@ std::string joinPath(const std::string& dir, const std::string& name) {
     return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-bool makeFolder(const std::string& dir, std::string& error) {
+bool makeFolder(const std::string& dir) {
     std::error_code code;
     std::filesystem::create_directories(dir, code);
     if (code || !std::filesystem::is_directory(dir, code)) {
-        error = "cannot create the folder " + dir + (code ? ": " + code.message() : "");
+        reportError("cannot create the folder " + dir + (code ? ": " + code.message() : ""));
         return false;
     }
     return true;
@@ -102,14 +115,14 @@ class TempFile {
 public:
     TempFile() = default;
     ~TempFile() {
-        if (!path_.empty()) {
-            std::remove(path_.c_str());
+        if (!filePath.empty()) {
+            std::remove(filePath.c_str());
         }
     }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
 
-    bool write(const uint8_t* data, uint32_t size, std::string& error) {
+    bool write(const uint8_t* data, uint32_t size) {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
                               "/lumenfall-music-XXXXXX.ogg";
@@ -117,10 +130,11 @@ public:
         name.push_back('\0');
         const int fd = mkstemps(name.data(), 4);
         if (fd < 0) {
-            error = "cannot create a temporary file for the music: " + std::string(strerror(errno));
+            reportError("cannot create a temporary file for the music: " +
+                        std::string(strerror(errno)));
             return false;
         }
-        path_ = name.data();
+        filePath = name.data();
         size_t done = 0;
         while (done < size) {
             const ssize_t written = ::write(fd, data + done, size - done);
@@ -128,22 +142,22 @@ public:
                 continue;
             }
             if (written <= 0) {
-                error = "cannot write the music to " + path_ + ": " + strerror(errno);
+                reportError("cannot write the music to " + filePath + ": " + strerror(errno));
                 close(fd);
                 return false;
             }
             done += static_cast<size_t>(written);
         }
         if (close(fd) != 0) {
-            error = "cannot write the music to " + path_ + ": " + strerror(errno);
+            reportError("cannot write the music to " + filePath + ": " + strerror(errno));
             return false;
         }
         return true;
     }
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return filePath; }
 
 private:
-    std::string path_;
+    std::string filePath;
 };
 
 // Draws, and throws away, the frames a full run would have drawn in t's scene before t that
@@ -155,7 +169,9 @@ void warmUp(Demo& demo, uint32_t t, int fps) {
     if (scene == nullptr) {
         return;
     }
-    const auto sameScene = [&demo, scene](uint32_t x) { return demo.timeline.sceneAt(x) == scene; };
+    const auto sameScene = [&demo, scene](uint32_t time) {
+        return demo.timeline.sceneAt(time) == scene;
+    };
     for (uint32_t time : warmUpTimes(t, fps, scene->startMs, sameScene, SyncTracks::patternAt)) {
         demo.drawFrame(time);
     }
@@ -173,64 +189,111 @@ std::vector<std::string> encoderCommand(const CaptureOptions& options, uint32_t 
             // the music from the same start
             "-ss", secondsText(options.startMs), "-t", secondsText(endMs - options.startMs), "-i",
             musicPath, "-map", "0:v", "-map", "1:a", "-c:v", "libx264", "-pix_fmt", "yuv420p",
-            "-crf", "18", "-preset", "medium", "-c:a", "aac", "-b:a", "192k", "-shortest", output};
+            // superfast at CRF 15 keeps at least medium's SSIM and PSNR at CRF 18 on every
+            // scene (the third's fine strands are the hardest) in under half the encoder's
+            // time; the file is about twice as large
+            "-crf", options.plain ? "18" : "15", "-preset", options.plain ? "medium" : "superfast",
+            "-c:a", "aac", "-b:a", "192k", "-shortest", output};
+}
+
+// Time spent per stage on the drawing thread, for the closing line.
+struct StageSeconds {
+    double draw = 0.0;
+    double readBack = 0.0;
+};
+
+double secondsSince(std::chrono::steady_clock::time_point begin) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 }
 
 int recordRange(const CaptureOptions& options, uint32_t endMs, const Asset& music, Demo& demo,
                 OffscreenContext& context) {
     const bool video = options.mode() == CaptureMode::Video;
-    std::string error;
-    if (!video && !makeFolder(options.pngDir, error)) {
-        return fail(error);
+    if (!video && !makeFolder(options.pngDir)) {
+        return failListed();
     }
     // Ctrl-C from here on ends the recording between frames, keeping what was done.
     catchInterrupts();
     TempFile musicCopy;
     VideoPipe encoder;
+    FrameWriter writer;
+    const size_t rowBytes = static_cast<size_t>(options.width) * 4;
+    const size_t rows = static_cast<size_t>(options.height);
     if (video) {
-        if (!musicCopy.write(music.data, music.size, error)) {
-            return fail(error);
+        if (!musicCopy.write(music.data, music.size)) {
+            return failListed();
         }
         if (!encoder.start(encoderCommand(options, endMs, musicCopy.path()))) {
             return fail("cannot record " + options.output + ": " + encoder.error());
         }
+        writer.start(encoder, rowBytes, rows, options.plain ? 1 : kWriterBuffers, !options.plain);
     }
 
     const uint64_t frames = frameCount(options.startMs, endMs, options.fps);
     warmUp(demo, options.startMs, options.fps);
-    ProgressMeter meter(frames, isatty(STDERR_FILENO) != 0);
-    std::vector<uint8_t> rgba;
-    uint64_t frame = 0;
-    for (; frame < frames && g_interrupted == 0 && error.empty(); ++frame) {
-        demo.drawFrame(frameTimeMs(options.startMs, frame, options.fps));
-        if (video) {
-            context.readPixels(rgba);
-            if (rgba.empty()) {
-                error = "cannot read the rendered frame back";
-            } else if (!encoder.write(rgba.data(), rgba.size())) {
+    ProgressMeter meter(frameCosts(options.startMs, frames, options.fps),
+                        isatty(STDERR_FILENO) != 0);
+    StageSeconds stages;
+    std::vector<uint8_t> pngFrame(video ? 0 : rowBytes * rows);
+    std::string error;
+    // Frame k is drawn into target k % targets and read back once frame k + targets - 1 has
+    // been drawn, so the rasteriser always has a frame to work on.
+    const uint64_t targets = static_cast<uint64_t>(context.targetCount());
+    uint64_t drawn = 0;
+    uint64_t done = 0;
+    while (done < frames && error.empty()) {
+        const bool stopping = interruptRequested != 0;
+        if (drawn < frames && drawn < done + targets && !stopping) {
+            const int target = static_cast<int>(drawn % targets);
+            const auto begin = std::chrono::steady_clock::now();
+            context.bindTarget(target);
+            demo.drawFrame(frameTimeMs(options.startMs, drawn, options.fps));
+            context.endFrame(target);
+            stages.draw += secondsSince(begin);
+            ++drawn;
+            if (drawn < done + targets && drawn < frames) {
+                continue;
+            }
+        }
+        if (done == drawn) {
+            break; // interrupted: every drawn frame is out
+        }
+        uint8_t* frame = video ? writer.acquire() : pngFrame.data();
+        const auto begin = std::chrono::steady_clock::now();
+        const bool read = context.readTarget(static_cast<int>(done % targets), frame);
+        stages.readBack += secondsSince(begin);
+        if (!read) {
+            error = "cannot read the rendered frame back";
+        } else if (video) {
+            if (!writer.submit(frame)) {
                 break; // the encoder's exit status tells why
             }
         } else {
-            const std::string path = joinPath(options.pngDir, sequenceFrameName(frame));
-            if (!context.savePng(path)) {
+            const std::string path = joinPath(options.pngDir, sequenceFrameName(done));
+            if (!OffscreenContext::saveBottomUpPng(path, frame, options.width, options.height)) {
                 error = "cannot write " + path;
             }
         }
-        meter.update(frame + 1);
+        ++done;
+        meter.update(done);
     }
-    meter.finish(frame);
+    // A failed write shows in the encoder's exit status below.
+    writer.finish();
+    meter.finish(done);
+    std::fprintf(stderr, "drawing %.1f s, reading back %.1f s, waiting for the encoder %.1f s\n",
+                 stages.draw, stages.readBack, writer.waitSeconds());
 
     // Closing the pipe lets the encoder finish the file, also after an interruption.
-    if (video && !encoder.finish() && error.empty() && g_interrupted == 0) {
+    if (video && !encoder.finish() && error.empty() && interruptRequested == 0) {
         error = "cannot record " + options.output + ": " + encoder.error();
     }
     if (!error.empty()) {
         return fail(error);
     }
     const char* written = video ? options.output.c_str() : options.pngDir.c_str();
-    if (g_interrupted != 0) {
+    if (interruptRequested != 0) {
         std::fprintf(stderr, "%s: interrupted; %s holds the first %llu frames\n", kProgramName,
-                     written, static_cast<unsigned long long>(frame));
+                     written, static_cast<unsigned long long>(done));
         return kExitInterrupted;
     }
     std::fprintf(stderr, "wrote %s\n", written);
@@ -238,12 +301,12 @@ int recordRange(const CaptureOptions& options, uint32_t endMs, const Asset& musi
 }
 
 int renderSingleFrames(const CaptureOptions& options, Demo& demo, OffscreenContext& context) {
-    std::string error;
     const std::string dir = options.pngDir.empty() ? "." : options.pngDir;
-    if (!makeFolder(dir, error)) {
-        return fail(error);
+    if (!makeFolder(dir)) {
+        return failListed();
     }
-    ProgressMeter meter(options.atTimes.size(), isatty(STDERR_FILENO) != 0);
+    ProgressMeter meter(std::vector<double>(options.atTimes.size(), 1.0),
+                        isatty(STDERR_FILENO) != 0);
     uint64_t done = 0;
     for (uint32_t t : options.atTimes) {
         warmUp(demo, t, options.fps);
@@ -261,15 +324,21 @@ int renderSingleFrames(const CaptureOptions& options, Demo& demo, OffscreenConte
 
 int capture(const CaptureOptions& options) {
     // Content: the archive, or the assets folder when there is none (see DataSource.h).
-    std::string folder;
-    std::string notFound;
-    if (!findDataFolder(options.dataDir, folder, notFound)) {
-        return options.dataDir.empty() ? fail(notFound) : badOption(notFound);
+    const DataFolder data = findDataFolder(options.dataDir);
+    if (!data.found) {
+        return options.dataDir.empty() ? fail(data.error) : badOption(data.error);
     }
-    openDataFolder(folder);
+    openDataFolder(data.folder);
 
+    // Two colour targets let drawing run ahead of the rasteriser; they need ES 3.0, and
+    // without it the recording goes one frame at a time.
+    if (!options.plain && options.mode() != CaptureMode::SingleFrames) {
+        setenv("LP_NUM_THREADS", kRasterThreads, 0);
+    }
     OffscreenContext context;
-    if (!context.create(options.width, options.height)) {
+    const bool pipelined = !options.plain && options.mode() != CaptureMode::SingleFrames &&
+                           context.create(options.width, options.height, 2);
+    if (!pipelined && !context.create(options.width, options.height)) {
         return fail("cannot create an offscreen OpenGL ES 2.0 context: " + context.error());
     }
     progressResetForCounting();
@@ -284,12 +353,11 @@ int capture(const CaptureOptions& options) {
     if (!musicLoaded) {
         return failListed();
     }
-    double seconds = 0.0;
-    std::string error;
-    if (!oggLengthSeconds(music.data, music.size, seconds, error)) {
-        return fail("music.ogg cannot be decoded: " + error);
+    const OggLength length = oggLengthSeconds(music.data, music.size);
+    if (!length.error.empty()) {
+        return fail("music.ogg cannot be decoded: " + length.error);
     }
-    const int32_t lengthMs = musicLengthMs(seconds);
+    const int32_t lengthMs = musicLengthMs(length.seconds);
 
     // A range must lie within the music.
     uint32_t endMs = options.hasEnd ? options.endMs : static_cast<uint32_t>(lengthMs);
@@ -322,9 +390,8 @@ int capture(const CaptureOptions& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    CaptureOptions options;
-    std::string error;
-    switch (parseCaptureOptions(argc, argv, options, error)) {
+    const ParsedOptions parsed = parseCaptureOptions(argc, argv);
+    switch (parsed.result) {
     case ParseResult::Help:
         std::fputs(captureHelpText().c_str(), stdout);
         return 0;
@@ -332,10 +399,10 @@ int main(int argc, char** argv) {
         std::fputs(captureVersionText().c_str(), stdout);
         return 0;
     case ParseResult::Error:
-        return badOption(error);
+        return badOption(parsed.error);
     case ParseResult::Run:
         break;
     }
     setMessageBoxHook(printMessageBox);
-    return capture(options);
+    return capture(parsed.options);
 }
