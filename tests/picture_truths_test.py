@@ -19,10 +19,14 @@ CONTENT_DIR holds demo.dat. Without ImageMagick or tesseract the test says it sk
 
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
+import picture_measure  # noqa: E402
+import skipping  # noqa: E402
+from picture_measure import pearson  # noqa: E402
 
 PATTERN_MS = 8727
 SCENE1_END_MS = 104724  # after this the scene's own count fades the cloud out
@@ -65,28 +69,8 @@ def capture(program, content_dir, size, times, folder):
 
 
 def grey_bytes(path, blur):
-    """The frame as 8-bit grey values, optionally blurred."""
-    command = ["convert", path, "-colorspace", "Gray"]
-    if blur:
-        command += ["-gaussian-blur", "0x3"]
-    command += ["-depth", "8", "gray:-"]
-    return run(command).stdout
-
-
-def pearson(a, b):
-    n = len(a)
-    mean_a = sum(a) / n
-    mean_b = sum(b) / n
-    cov = var_a = var_b = 0.0
-    for x, y in zip(a, b):
-        dx = x - mean_a
-        dy = y - mean_b
-        cov += dx * dy
-        var_a += dx * dx
-        var_b += dy * dy
-    if var_a == 0.0 or var_b == 0.0:
-        return 1.0 if var_a == var_b else 0.0
-    return cov / (var_a * var_b) ** 0.5
+    """The frame as 8-bit grey values, optionally blurred (standard deviation 3 px)."""
+    return picture_measure.grey_bytes(path, 3 if blur else 0)
 
 
 def ocr(path, work):
@@ -167,10 +151,7 @@ def main():
         print(__doc__)
         return 2
     program, content_dir = sys.argv[1], os.path.abspath(sys.argv[2])
-    missing = [tool for tool in ("convert", "montage", "tesseract") if not shutil.which(tool)]
-    if missing:
-        print("SKIPPED: %s not installed (scripts/install-deps.sh)" % ", ".join(missing))
-        return 1 if os.environ.get("CI") else 0
+    skipping.require_programs("convert", "montage", "tesseract")
     if not os.path.isfile(os.path.join(content_dir, "demo.dat")):
         print("no demo.dat in %s; build the content target first" % content_dir)
         return 1

@@ -16,6 +16,10 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import skipping  # noqa: E402
+import picture_measure  # noqa: E402
+from picture_measure import pearson  # noqa: E402
 
 ARGS = None
 WIDTH, HEIGHT = 1280, 720
@@ -24,35 +28,9 @@ SCENE_TIMES = [61089, 120000, 160000, 185000, 205000]
 PAGE_TIMEOUT = 240
 
 
-def skip_or_fail(reason):
-    if os.environ.get("CI"):
-        raise RuntimeError("needed but missing: " + reason)
-    print("SKIPPED: " + reason)
-    sys.exit(0)
-
-
 def grey_small(png_path):
     """Grey, 320x180, blurred with a standard deviation of 2 px: bytes, one per pixel."""
-    out = subprocess.run(["convert", png_path, "-colorspace", "Gray", "-resize", "320x180!",
-                          "-gaussian-blur", "0x2", "-depth", "8", "gray:-"],
-                         capture_output=True, check=True).stdout
-    return out
-
-
-def correlation(a, b):
-    n = len(a)
-    mean_a = sum(a) / n
-    mean_b = sum(b) / n
-    cov = var_a = var_b = 0.0
-    for x, y in zip(a, b):
-        dx = x - mean_a
-        dy = y - mean_b
-        cov += dx * dy
-        var_a += dx * dx
-        var_b += dy * dy
-    if var_a == 0 or var_b == 0:
-        return 0.0
-    return cov / (var_a * var_b) ** 0.5
+    return picture_measure.grey_bytes(png_path, 2, "320x180")
 
 
 def grey_at(png_bytes, tmp, x0, y0, width, height):
@@ -127,7 +105,7 @@ class WebPage(unittest.TestCase):
                     f.write(self.browser.canvas_png())
                 native = grey_small(os.path.join(frames, "at_%06d.png" % t))
                 page = grey_small(web)
-                r = correlation(native, page)
+                r = pearson(native, page)
                 mean_native = sum(native) / len(native)
                 mean_page = sum(page) / len(page)
                 print("at %d: correlation %.3f, mean grey %.1f (capture %.1f)" %
@@ -265,15 +243,15 @@ def main():
     ARGS, rest = parser.parse_known_args()
     for tool in ("chromium", "emcc", "convert"):
         if shutil.which(tool) is None:
-            skip_or_fail(tool + " is not installed")
+            skipping.skip(tool + " is not installed")
     try:
         import websocket  # noqa: F401
     except ImportError:
-        skip_or_fail("python3-websocket is not installed")
+        skipping.skip("python3-websocket is not installed")
     if ARGS.web_sh:
         subprocess.run([ARGS.web_sh, "--build-only"], check=True)
     if not os.path.isfile(os.path.join(ARGS.site, "lumenfall.wasm")):
-        skip_or_fail("no web build in " + ARGS.site)
+        skipping.skip("no web build in " + ARGS.site)
     unittest.main(argv=[sys.argv[0], "-v", *rest])
 
 
