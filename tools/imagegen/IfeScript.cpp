@@ -38,13 +38,13 @@ namespace {
 
 class LineReader {
 public:
-    LineReader(const std::string& text, const std::string& where)
-        : lines_(splitLines(text)), where_(where) {}
+    LineReader(const std::string& text, const std::string& sourceName)
+        : lines(splitLines(text)), where(sourceName) {}
 
     // Next line that is not a comment; false at the end of the text.
     bool next(std::string& line) {
-        while (index_ < lines_.size()) {
-            line = lines_[index_++];
+        while (lineIndex < lines.size()) {
+            line = lines[lineIndex++];
             if (line.empty() || line[0] != '#') {
                 return true;
             }
@@ -52,12 +52,12 @@ public:
         return false;
     }
 
-    std::string at() const { return where_ + ":" + std::to_string(index_) + ": "; }
+    std::string at() const { return where + ":" + std::to_string(lineIndex) + ": "; }
 
 private:
-    std::vector<std::string> lines_;
-    std::string where_;
-    size_t index_ = 0;
+    std::vector<std::string> lines;
+    std::string where;
+    size_t lineIndex = 0;
 };
 
 bool readInteger(const char*& cursor, int32_t& value) {

@@ -23,11 +23,11 @@ bool TextRenderer::load(const std::string& fontPath, std::string& error) {
         error = "cannot open font " + fontPath;
         return false;
     }
-    fontData_.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    fontInfo_.assign(sizeof(stbtt_fontinfo), 0);
-    auto* font = reinterpret_cast<stbtt_fontinfo*>(fontInfo_.data());
-    const int offset = stbtt_GetFontOffsetForIndex(fontData_.data(), 0);
-    if (fontData_.empty() || offset < 0 || stbtt_InitFont(font, fontData_.data(), offset) == 0) {
+    fontBytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    fontRecord.assign(sizeof(stbtt_fontinfo), 0);
+    auto* font = reinterpret_cast<stbtt_fontinfo*>(fontRecord.data());
+    const int offset = stbtt_GetFontOffsetForIndex(fontBytes.data(), 0);
+    if (fontBytes.empty() || offset < 0 || stbtt_InitFont(font, fontBytes.data(), offset) == 0) {
         error = "not a TrueType font: " + fontPath;
         return false;
     }
@@ -35,7 +35,7 @@ bool TextRenderer::load(const std::string& fontPath, std::string& error) {
 }
 
 double TextRenderer::measure(const std::string& text, double pixelHeight, double tracking) const {
-    const stbtt_fontinfo* font = info(fontInfo_);
+    const stbtt_fontinfo* font = info(fontRecord);
     const double scale = stbtt_ScaleForMappingEmToPixels(font, static_cast<float>(pixelHeight));
     double x = 0.0;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -54,7 +54,7 @@ double TextRenderer::measure(const std::string& text, double pixelHeight, double
 }
 
 double TextRenderer::capHeight(double pixelHeight) const {
-    const stbtt_fontinfo* font = info(fontInfo_);
+    const stbtt_fontinfo* font = info(fontRecord);
     const double scale = stbtt_ScaleForMappingEmToPixels(font, static_cast<float>(pixelHeight));
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     stbtt_GetCodepointBox(font, 'H', &x0, &y0, &x1, &y1);
@@ -63,7 +63,7 @@ double TextRenderer::capHeight(double pixelHeight) const {
 
 void TextRenderer::draw(Raster& target, const std::string& text, double pixelHeight,
                         double tracking, double left, double baseline) const {
-    const stbtt_fontinfo* font = info(fontInfo_);
+    const stbtt_fontinfo* font = info(fontRecord);
     const float scale = stbtt_ScaleForMappingEmToPixels(font, static_cast<float>(pixelHeight));
     const double baseFloor = std::floor(baseline);
     const float shiftY = static_cast<float>(baseline - baseFloor);

@@ -25,6 +25,6 @@ public:
     double capHeight(double pixelHeight) const;
 
 private:
-    std::vector<uint8_t> fontData_;
-    std::vector<uint8_t> fontInfo_; // storage of the stb_truetype font record
+    std::vector<uint8_t> fontBytes;
+    std::vector<uint8_t> fontRecord; // storage of the stb_truetype font record
 };

@@ -98,25 +98,26 @@ void archiveBox(const char* format, const std::string& entry, const char* captio
 // The archive's current entry, closed again whatever happens.
 class CurrentFile {
 public:
-    CurrentFile(unzFile handle, const std::string& entry) : handle_(handle) {
+    CurrentFile(unzFile archive, const std::string& entry) : zip(archive) {
         // Only stored and deflated entries can be read; minizip would hand others back raw.
         unz_file_info64 info{};
         const bool readable =
-            unzGetCurrentFileInfo64(handle_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
+            unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
             info.compression_method == 0 || info.compression_method == Z_DEFLATED;
-        opened_ = readable && unzOpenCurrentFile(handle_) == UNZ_OK;
-        if (!opened_) {
-            archiveBox("%s unzOpenCurrentFile in %s!\n", entry, "Loader::Get::CurrentFile::CurrentFile");
+        isOpen = readable && unzOpenCurrentFile(zip) == UNZ_OK;
+        if (!isOpen) {
+            archiveBox("%s unzOpenCurrentFile in %s!\n", entry,
+                       "Loader::Get::CurrentFile::CurrentFile");
         }
     }
-    ~CurrentFile() { unzCloseCurrentFile(handle_); }
+    ~CurrentFile() { unzCloseCurrentFile(zip); }
     CurrentFile(const CurrentFile&) = delete;
     CurrentFile& operator=(const CurrentFile&) = delete;
-    bool opened() const { return opened_; }
+    bool opened() const { return isOpen; }
 
 private:
-    unzFile handle_;
-    bool opened_ = false;
+    unzFile zip;
+    bool isOpen = false;
 };
 
 bool getFromFolder(const std::string& name, uint32_t& size, uint8_t*& data) {
