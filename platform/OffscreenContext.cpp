@@ -45,7 +45,7 @@ OffscreenContext::~OffscreenContext() {
     destroy();
 }
 
-bool OffscreenContext::create(int width, int height, int targetCount) {
+bool OffscreenContext::create(int width, int height, int targetCount, bool portable) {
     destroy();
     errorText.clear();
     if (width <= 0 || height <= 0) {
@@ -61,7 +61,9 @@ bool OffscreenContext::create(int width, int height, int targetCount) {
     // AVX-512 where there are), and those round differently: pinned to SSE2, which every
     // x86-64 processor has, offscreen pictures are the same bits on all of them. Read once,
     // when the driver loads; a value the user set stands. Other drivers ignore it.
-    setenv("GALLIUM_OVERRIDE_CPU_CAPS", "sse2", 0);
+    if (portable) {
+        setenv("GALLIUM_OVERRIDE_CPU_CAPS", "sse2", 0);
+    }
 
     // Display and API
     EGLDisplay eglDisplay = openDisplay();

@@ -22,8 +22,10 @@ public:
 
     // Makes the context current with width x height RGBA8 colour targets, target 0 bound.
     // More than one target needs ES 3.0; without it create() fails (the caller can retry
-    // with one).
-    bool create(int width, int height, int targetCount = 1);
+    // with one). A portable context draws the same bits on every x86-64 processor; a native
+    // one lets the software rasteriser use all of this processor's instructions, which is
+    // faster and may differ from another processor's pictures in the last bit.
+    bool create(int width, int height, int targetCount = 1, bool portable = true);
     void destroy();
 
     const std::string& error() const { return errorText; }

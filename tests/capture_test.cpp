@@ -128,8 +128,10 @@ TEST(CaptureOptions, DefaultsAndGoodValues) {
     EXPECT_EQ(options.atTimes, (std::vector<uint32_t>{5, 141808}));
     EXPECT_EQ(options.dataDir, "show/build");
 
-    ASSERT_EQ(parse({"--plain", "--end", "3"}, options, error), ParseResult::Run) << error;
+    ASSERT_EQ(parse({"--plain", "--native", "--end", "3"}, options, error), ParseResult::Run)
+        << error;
     EXPECT_TRUE(options.plain);
+    EXPECT_TRUE(options.native);
 
     EXPECT_EQ(parse({"--fps", "30", "--help"}, options, error), ParseResult::Help);
     EXPECT_EQ(parse({"-h"}, options, error), ParseResult::Help);

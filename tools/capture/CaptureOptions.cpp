@@ -102,6 +102,10 @@ ParsedOptions parseCaptureOptions(int argc, const char* const* argv) {
             options.plain = true;
             continue;
         }
+        if (name == "--native") {
+            options.native = true;
+            continue;
+        }
         if (name.compare(0, 2, "--") != 0) {
             error = "unexpected argument '" + name + "'";
             return failed(parsed);
@@ -232,11 +236,15 @@ std::string captureHelpText() {
            "                 recording at the same --fps shows at that time.\n"
            "  --plain        record without the speed-ups (one frame at a time, no writer\n"
            "                 thread, the encoder's slower preset): the same frames, slower\n"
+           "  --native       let the software rasteriser use every instruction this\n"
+           "                 processor has: faster, but the pictures may differ in the\n"
+           "                 last bit from those made on another processor\n"
            "  --data DIR     read the show from DIR (its demo.dat, else its assets/ folder)\n"
            "  --version      print the version\n"
            "  --help         show this text\n"
            "\n"
-           "The same options always give the same pictures, byte for byte.\n"
+           "The same options always give the same pictures, byte for byte, on any x86-64\n"
+           "processor (with --native, on the same processor).\n"
            "Exit status: 0 done, 1 loading, rendering or encoding failed, 2 bad options.\n";
 }
 

@@ -23,6 +23,7 @@ struct CaptureOptions {
     std::string pngDir;            // empty: no PNG folder given
     std::vector<uint32_t> atTimes; // sorted, without repeats
     bool plain = false;            // no speed-ups: one frame at a time, the slower encoder preset
+    bool native = false;           // this processor's own rasteriser code: faster, not portable
     std::string dataDir;           // --data: where the show's content is; empty: look for it
 
     CaptureMode mode() const;

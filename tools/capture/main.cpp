@@ -231,7 +231,7 @@ int recordRange(const CaptureOptions& options, uint32_t endMs, const Asset& musi
 
     const uint64_t frames = frameCount(options.startMs, endMs, options.fps);
     warmUp(demo, options.startMs, options.fps);
-    ProgressMeter meter(frameCosts(options.startMs, frames, options.fps),
+    ProgressMeter meter(frameCosts(options.startMs, frames, options.fps, options.native),
                         isatty(STDERR_FILENO) != 0);
     StageSeconds stages;
     std::vector<uint8_t> pngFrame(video ? 0 : rowBytes * rows);
@@ -337,8 +337,8 @@ int capture(const CaptureOptions& options) {
     }
     OffscreenContext context;
     const bool pipelined = !options.plain && options.mode() != CaptureMode::SingleFrames &&
-                           context.create(options.width, options.height, 2);
-    if (!pipelined && !context.create(options.width, options.height)) {
+                           context.create(options.width, options.height, 2, !options.native);
+    if (!pipelined && !context.create(options.width, options.height, 1, !options.native)) {
         return fail("cannot create an offscreen OpenGL ES 2.0 context: " + context.error());
     }
     progressResetForCounting();
