@@ -84,8 +84,9 @@ class CaptureRender(unittest.TestCase):
         os.chmod(os.path.join(fake, "ffmpeg"), 0o755)
         common = ["--size", SIZE, "--fps", "60", "--start", "141.7", "--end", "141.9"]
         results = {}
-        for mode in ("fast", "plain"):
-            flags = ["--plain"] if mode == "plain" else []
+        for mode in ("fast", "plain", "native", "native-plain"):
+            flags = {"fast": [], "plain": ["--plain"], "native": ["--native"],
+                     "native-plain": ["--native", "--plain"]}[mode]
             raw = self.path("raw-" + mode)
             video = run_capture(*common, *flags, "--output", self.path("unused.mp4"),
                                 path_first=fake, extra_env={"RAW_FRAMES": raw})
@@ -98,6 +99,8 @@ class CaptureRender(unittest.TestCase):
         self.assertEqual(len(results["plain"][0]), 12 * 320 * 180 * 4)
         self.assertEqual(len(results["plain"][1]), 12)
         self.assertTrue(results["fast"] == results["plain"], "frames differ with the speed-ups")
+        self.assertTrue(results["native"] == results["native-plain"],
+                        "frames differ with the speed-ups on this processor's code")
 
     def test_two_second_clip_has_video_and_music(self):
         clip = self.path("clip.mp4")
