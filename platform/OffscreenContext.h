@@ -24,7 +24,7 @@ public:
     // More than one target needs ES 3.0; without it create() fails (the caller can retry
     // with one). A portable context draws the same bits on every x86-64 processor; a native
     // one lets the software rasteriser use all of this processor's instructions, which is
-    // faster and may differ from another processor's pictures in the last bit.
+    // faster and may differ slightly from another processor's pictures.
     bool create(int width, int height, int targetCount = 1, bool portable = true);
     void destroy();
 
