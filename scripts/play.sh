@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Installs, builds and plays the show. With no display (neither DISPLAY nor WAYLAND_DISPLAY)
-# it records the show to ./lumenfall.mp4 instead.
+# Installs and builds only what playing needs, then plays the show. With no display (neither
+# DISPLAY nor WAYLAND_DISPLAY) it records the show to ./lumenfall.mp4 instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/build.sh
+scripts/build.sh play
 top=$(pwd)
 cd build
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
