@@ -31,4 +31,5 @@ set(LUMENFALL_CORE_SOURCES
     jni/demo/Timeline.cpp
     jni/demo/Demo.cpp
     jni/demo/Music.cpp
+    jni/demo/WarmUp.cpp
 )

@@ -8,22 +8,41 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb/stb_image_write.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 namespace {
 
-// eglTerminate ends every context on the display, and the display handle is shared by
-// every context of the process: terminate only when the last one goes.
-int liveContextCount = 0;
+// eglTerminate ends every context on a display, and a display handle is shared by every
+// context of the process made on it: terminate a display only when its last context goes.
+std::map<EGLDisplay, int> liveContexts;
 
-EGLDisplay openDisplay() {
-    auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+bool hasExtension(const char* list, const char* name) {
+    if (list == nullptr) {
+        return false;
+    }
+    const size_t length = std::strlen(name);
+    for (const char* at = std::strstr(list, name); at != nullptr; at = std::strstr(at + 1, name)) {
+        if ((at == list || at[-1] == ' ') && (at[length] == ' ' || at[length] == '\0')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+PFNEGLGETPLATFORMDISPLAYEXTPROC platformDisplayEntry() {
+    return reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
         eglGetProcAddress("eglGetPlatformDisplayEXT"));
-    const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-    if (getPlatformDisplay != nullptr && clientExtensions != nullptr &&
-        std::strstr(clientExtensions, "EGL_MESA_platform_surfaceless") != nullptr) {
+}
+
+EGLDisplay surfacelessDisplay() {
+    auto getPlatformDisplay = platformDisplayEntry();
+    if (getPlatformDisplay != nullptr &&
+        hasExtension(eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS),
+                     "EGL_MESA_platform_surfaceless")) {
         EGLDisplay display =
             getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
         if (display != EGL_NO_DISPLAY) {
@@ -32,6 +51,87 @@ EGLDisplay openDisplay() {
     }
     return eglGetDisplay(EGL_DEFAULT_DISPLAY);
 }
+
+// The devices EGL can list (every vendor's, in the order the vendors load), or none when
+// EGL cannot list them or open a display on one.
+std::vector<EGLDeviceEXT> listDevices() {
+    const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    auto queryDevices =
+        reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
+    if (queryDevices == nullptr || platformDisplayEntry() == nullptr ||
+        !hasExtension(client, "EGL_EXT_device_enumeration") ||
+        !hasExtension(client, "EGL_EXT_platform_device")) {
+        return {};
+    }
+    constexpr EGLint kMaxDevices = 32;
+    std::vector<EGLDeviceEXT> devices(kMaxDevices);
+    EGLint count = 0;
+    if (!queryDevices(kMaxDevices, devices.data(), &count) || count < 0) {
+        return {};
+    }
+    devices.resize(static_cast<size_t>(count));
+    return devices;
+}
+
+const char* deviceString(EGLDeviceEXT device, EGLint name) {
+    auto queryString = reinterpret_cast<PFNEGLQUERYDEVICESTRINGEXTPROC>(
+        eglGetProcAddress("eglQueryDeviceStringEXT"));
+    return queryString != nullptr ? queryString(device, name) : nullptr;
+}
+
+// Mesa lists its software rasteriser as a device of its own.
+bool isSoftwareDevice(EGLDeviceEXT device) {
+    return hasExtension(deviceString(device, EGL_EXTENSIONS), "EGL_MESA_device_software");
+}
+
+std::string deviceName(EGLDeviceEXT device, size_t index) {
+    const char* extensions = deviceString(device, EGL_EXTENSIONS);
+    const char* file = hasExtension(extensions, "EGL_EXT_device_drm")
+                           ? deviceString(device, EGL_DRM_DEVICE_FILE_EXT)
+                           : nullptr;
+    return file != nullptr ? std::string(file) : "device " + std::to_string(index);
+}
+
+// Renderer names of the CPU rasterisers a GL driver may fall back to.
+bool isSoftwareRenderer(const std::string& name) {
+    std::string lower = name;
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    for (const char* cpu : {"llvmpipe", "softpipe", "software", "swrast", "swiftshader"}) {
+        if (lower.find(cpu) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Sets an environment variable for as long as the object lives, then puts back what was.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* variable, const char* value) : name(variable) {
+        const char* before = std::getenv(variable);
+        hadValue = before != nullptr;
+        if (hadValue) {
+            oldValue = before;
+        }
+        setenv(variable, value, 1);
+    }
+    ~ScopedEnvironment() {
+        if (hadValue) {
+            setenv(name, oldValue.c_str(), 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* name;
+    bool hadValue = false;
+    std::string oldValue;
+};
 
 std::string eglErrorText(const char* what) {
     char code[32];
@@ -45,9 +145,10 @@ OffscreenContext::~OffscreenContext() {
     destroy();
 }
 
-bool OffscreenContext::create(int width, int height, int targetCount, bool portable) {
+bool OffscreenContext::create(int width, int height, int targetCount, OffscreenRenderer renderer) {
     destroy();
     errorText.clear();
+    noGpuText.clear();
     if (width <= 0 || height <= 0) {
         errorText = "offscreen size must be positive";
         return false;
@@ -61,64 +162,31 @@ bool OffscreenContext::create(int width, int height, int targetCount, bool porta
     // AVX-512 where there are), and those round differently: pinned to SSE2, which every
     // x86-64 processor has, offscreen pictures are the same bits on all of them. Read once,
     // when the driver loads; a value the user set stands. Other drivers ignore it.
-    if (portable) {
+    if (renderer == OffscreenRenderer::Portable) {
         setenv("GALLIUM_OVERRIDE_CPU_CAPS", "sse2", 0);
     }
 
-    // Display and API
-    EGLDisplay eglDisplay = openDisplay();
-    if (eglDisplay == EGL_NO_DISPLAY) {
-        errorText = eglErrorText("no EGL display");
-        return false;
-    }
-    EGLint major = 0;
-    EGLint minor = 0;
-    if (!eglInitialize(eglDisplay, &major, &minor)) {
-        errorText = eglErrorText("eglInitialize failed");
-        return false;
-    }
-    display = eglDisplay;
-    ++liveContextCount;
-    const char* extensions = eglQueryString(eglDisplay, EGL_EXTENSIONS);
-    if (extensions == nullptr ||
-        std::strstr(extensions, "EGL_KHR_surfaceless_context") == nullptr) {
-        errorText = "EGL_KHR_surfaceless_context is not supported";
-        destroy();
-        return false;
-    }
-    if (!eglBindAPI(EGL_OPENGL_ES_API)) {
-        errorText = eglErrorText("eglBindAPI(EGL_OPENGL_ES_API) failed");
-        destroy();
-        return false;
-    }
-
-    // An ES 2 context, or ES 3 for fences and a separate read framebuffer. Nothing is drawn to
-    // a surface, so any surface type will do (the default asks for window surfaces, which the
-    // surfaceless platform has none of).
+    // An ES 2 context, or ES 3 for fences and a separate read framebuffer.
     const bool es3 = targetCount > 1;
-    const EGLint renderable = es3 ? EGL_OPENGL_ES3_BIT_KHR : EGL_OPENGL_ES2_BIT;
-    const EGLint configAttributes[] = {EGL_RENDERABLE_TYPE, renderable, EGL_SURFACE_TYPE, 0,
-                                       EGL_NONE};
-    EGLConfig config = nullptr;
-    EGLint configCount = 0;
-    if (!eglChooseConfig(eglDisplay, configAttributes, &config, 1, &configCount) ||
-        configCount < 1) {
-        errorText =
-            eglErrorText(es3 ? "no EGL config for OpenGL ES 3" : "no EGL config for OpenGL ES 2");
-        destroy();
-        return false;
+    std::string why;
+    bool opened = false;
+    switch (renderer) {
+    case OffscreenRenderer::Portable:
+    case OffscreenRenderer::Software:
+        opened = openSoftware(es3, why);
+        break;
+    case OffscreenRenderer::Gpu:
+        opened = openGpu(es3, why);
+        break;
+    case OffscreenRenderer::Auto:
+        opened = openGpu(es3, noGpuText) || openSoftware(es3, why);
+        if (hardware) {
+            noGpuText.clear();
+        }
+        break;
     }
-    const EGLint contextAttributes[] = {EGL_CONTEXT_CLIENT_VERSION, es3 ? 3 : 2, EGL_NONE};
-    EGLContext eglContext = eglCreateContext(eglDisplay, config, EGL_NO_CONTEXT, contextAttributes);
-    if (eglContext == EGL_NO_CONTEXT) {
-        errorText = eglErrorText("eglCreateContext failed");
-        destroy();
-        return false;
-    }
-    context = eglContext;
-    if (!eglMakeCurrent(eglDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, eglContext)) {
-        errorText = eglErrorText("eglMakeCurrent without a surface failed");
-        destroy();
+    if (!opened) {
+        errorText = why;
         return false;
     }
 
@@ -158,42 +226,178 @@ bool OffscreenContext::create(int width, int height, int targetCount, bool porta
     return true;
 }
 
-void OffscreenContext::destroy() {
+bool OffscreenContext::openSoftware(bool es3, std::string& why) {
+    {
+        // On the surfaceless platform Mesa takes a GPU's render node when there is one; told
+        // to stay in software it rasterises on the processor wherever it runs.
+        ScopedEnvironment softwareOnly("LIBGL_ALWAYS_SOFTWARE", "1");
+        EGLDisplay surfaceless = surfacelessDisplay();
+        if (surfaceless == EGL_NO_DISPLAY) {
+            why = eglErrorText("no EGL display");
+        } else if (openOn(surfaceless, es3, why)) {
+            if (!hardware) {
+                return true;
+            }
+            why = "the surfaceless platform gave " + rendererText + ", not a software rasteriser";
+            closeContext();
+        }
+    }
+    // Another vendor's surfaceless platform: Mesa's software device by name.
+    auto getPlatformDisplay = platformDisplayEntry();
+    for (EGLDeviceEXT device : listDevices()) {
+        if (!isSoftwareDevice(device)) {
+            continue;
+        }
+        EGLDisplay eglDisplay = getPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, device, nullptr);
+        std::string deviceWhy;
+        if (eglDisplay != EGL_NO_DISPLAY && openOn(eglDisplay, es3, deviceWhy)) {
+            if (!hardware) {
+                return true;
+            }
+            closeContext();
+        }
+    }
+    return false;
+}
+
+bool OffscreenContext::openGpu(bool es3, std::string& why) {
+    const std::vector<EGLDeviceEXT> devices = listDevices();
+    auto getPlatformDisplay = platformDisplayEntry();
+    std::string tried;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        // The software device is no GPU, and Auto falls back to the surfaceless platform
+        // rather than to it.
+        if (isSoftwareDevice(devices[i])) {
+            continue;
+        }
+        const std::string name = deviceName(devices[i], i);
+        EGLDisplay eglDisplay = getPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
+        std::string deviceWhy;
+        if (eglDisplay == EGL_NO_DISPLAY) {
+            deviceWhy = eglErrorText("no display");
+        } else if (openOn(eglDisplay, es3, deviceWhy)) {
+            if (hardware) {
+                return true;
+            }
+            deviceWhy = "renders in software (" + rendererText + ")";
+            closeContext();
+        }
+        tried += (tried.empty() ? "" : "; ") + name + ": " + deviceWhy;
+    }
+    if (tried.empty()) {
+        why = devices.empty() ? "no GPU: EGL lists no devices"
+                              : "no GPU: EGL lists only the software rasteriser";
+    } else {
+        why = "no GPU among EGL's devices (" + tried + ")";
+    }
+    return false;
+}
+
+bool OffscreenContext::openOn(void* displayHandle, bool es3, std::string& why) {
+    EGLDisplay eglDisplay = static_cast<EGLDisplay>(displayHandle);
+    EGLint major = 0;
+    EGLint minor = 0;
+    if (!eglInitialize(eglDisplay, &major, &minor)) {
+        why = eglErrorText("eglInitialize failed");
+        return false;
+    }
+    display = eglDisplay;
+    ++liveContexts[eglDisplay];
+    if (!hasExtension(eglQueryString(eglDisplay, EGL_EXTENSIONS),
+                      "EGL_KHR_surfaceless_context")) {
+        why = "EGL_KHR_surfaceless_context is not supported";
+        closeContext();
+        return false;
+    }
+    if (!eglBindAPI(EGL_OPENGL_ES_API)) {
+        why = eglErrorText("eglBindAPI(EGL_OPENGL_ES_API) failed");
+        closeContext();
+        return false;
+    }
+
+    // Nothing is drawn to a surface, so any surface type will do (the default asks for
+    // window surfaces, which the surfaceless platform has none of).
+    const EGLint renderable = es3 ? EGL_OPENGL_ES3_BIT_KHR : EGL_OPENGL_ES2_BIT;
+    const EGLint configAttributes[] = {EGL_RENDERABLE_TYPE, renderable, EGL_SURFACE_TYPE, 0,
+                                       EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint configCount = 0;
+    if (!eglChooseConfig(eglDisplay, configAttributes, &config, 1, &configCount) ||
+        configCount < 1) {
+        why = eglErrorText(es3 ? "no EGL config for OpenGL ES 3" : "no EGL config for OpenGL ES 2");
+        closeContext();
+        return false;
+    }
+    const EGLint contextAttributes[] = {EGL_CONTEXT_CLIENT_VERSION, es3 ? 3 : 2, EGL_NONE};
+    EGLContext eglContext = eglCreateContext(eglDisplay, config, EGL_NO_CONTEXT, contextAttributes);
+    if (eglContext == EGL_NO_CONTEXT) {
+        why = eglErrorText("eglCreateContext failed");
+        closeContext();
+        return false;
+    }
+    context = eglContext;
+    if (!eglMakeCurrent(eglDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, eglContext)) {
+        why = eglErrorText("eglMakeCurrent without a surface failed");
+        closeContext();
+        return false;
+    }
+    const GLubyte* name = glGetString(GL_RENDERER);
+    rendererText = name != nullptr ? reinterpret_cast<const char*>(name) : "unknown renderer";
+    hardware = !isSoftwareRenderer(rendererText);
+    return true;
+}
+
+void OffscreenContext::closeContext() {
     if (display == nullptr) {
         return;
     }
     EGLDisplay eglDisplay = static_cast<EGLDisplay>(display);
     if (context != nullptr) {
         if (eglGetCurrentContext() == static_cast<EGLContext>(context)) {
-            // GL objects only go with a current context.
-            glBindFramebuffer(GL_FRAMEBUFFER, 0);
-            for (Target& target : targets) {
-                if (target.fence != nullptr) {
-                    glDeleteSync(static_cast<GLsync>(target.fence));
-                }
-                if (target.framebuffer != 0) {
-                    GLuint framebuffer = target.framebuffer;
-                    glDeleteFramebuffers(1, &framebuffer);
-                }
-                if (target.colorBuffer != 0) {
-                    GLuint texture = target.colorBuffer;
-                    glDeleteTextures(1, &texture);
-                }
-            }
             eglMakeCurrent(eglDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
         }
         eglDestroyContext(eglDisplay, static_cast<EGLContext>(context));
     }
-    targets.clear();
-    boundTarget = 0;
     context = nullptr;
     display = nullptr;
+    rendererText.clear();
+    hardware = false;
+    const auto live = liveContexts.find(eglDisplay);
+    if (live != liveContexts.end() && --live->second <= 0) {
+        liveContexts.erase(live);
+        eglTerminate(eglDisplay);
+        if (liveContexts.empty()) {
+            eglReleaseThread();
+        }
+    }
+}
+
+void OffscreenContext::destroy() {
+    if (display == nullptr) {
+        return;
+    }
+    if (context != nullptr && eglGetCurrentContext() == static_cast<EGLContext>(context)) {
+        // GL objects only go with a current context.
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        for (Target& target : targets) {
+            if (target.fence != nullptr) {
+                glDeleteSync(static_cast<GLsync>(target.fence));
+            }
+            if (target.framebuffer != 0) {
+                GLuint framebuffer = target.framebuffer;
+                glDeleteFramebuffers(1, &framebuffer);
+            }
+            if (target.colorBuffer != 0) {
+                GLuint texture = target.colorBuffer;
+                glDeleteTextures(1, &texture);
+            }
+        }
+    }
+    targets.clear();
+    boundTarget = 0;
     targetWidth = 0;
     targetHeight = 0;
-    if (--liveContextCount == 0) {
-        eglTerminate(eglDisplay);
-        eglReleaseThread();
-    }
+    closeContext();
 }
 
 void OffscreenContext::bindTarget(int index) {

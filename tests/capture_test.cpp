@@ -128,10 +128,18 @@ TEST(CaptureOptions, DefaultsAndGoodValues) {
     EXPECT_EQ(options.atTimes, (std::vector<uint32_t>{5, 141808}));
     EXPECT_EQ(options.dataDir, "show/build");
 
-    ASSERT_EQ(parse({"--plain", "--native", "--end", "3"}, options, error), ParseResult::Run)
+    EXPECT_FALSE(options.portable);
+    EXPECT_EQ(options.renderer, CaptureRenderer::Auto);
+    ASSERT_EQ(parse({"--plain", "--portable", "--end", "3"}, options, error), ParseResult::Run)
         << error;
     EXPECT_TRUE(options.plain);
-    EXPECT_TRUE(options.native);
+    EXPECT_TRUE(options.portable);
+    EXPECT_EQ(options.renderer, CaptureRenderer::Software); // portable draws in software
+    ASSERT_EQ(parse({"--native", "--renderer=gpu"}, options, error), ParseResult::Run) << error;
+    EXPECT_FALSE(options.portable); // --native: the default, still accepted
+    EXPECT_EQ(options.renderer, CaptureRenderer::Gpu);
+    ASSERT_EQ(parse({"--renderer", "software", "--portable"}, options, error), ParseResult::Run);
+    EXPECT_TRUE(options.portable);
 
     EXPECT_EQ(parse({"--fps", "30", "--help"}, options, error), ParseResult::Help);
     EXPECT_EQ(parse({"-h"}, options, error), ParseResult::Help);
@@ -172,6 +180,11 @@ TEST(CaptureOptions, BadValuesAreRefusedWithAMessage) {
         {"--frames", "3"},
         {"--data", ""},
         {"--data"},
+        {"--renderer", "cpu"},
+        {"--renderer"},
+        {"--portable", "--renderer", "gpu"},
+        {"--renderer", "auto", "--portable"},
+        {"--portable", "--native"},
         {"extra"},
         {"-x"},
     };

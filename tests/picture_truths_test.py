@@ -60,7 +60,7 @@ def run(command, **kwargs):
 
 def capture(program, content_dir, size, times, folder):
     """Renders single frames; returns {time: png path}."""
-    args = [program, "--size", size, "--png", folder]
+    args = [program, "--portable", "--size", size, "--png", folder]
     for t in sorted(set(times)):
         args += ["--at", str(t)]
     env = dict(os.environ, DISPLAY="", WAYLAND_DISPLAY="")

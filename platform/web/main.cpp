@@ -15,11 +15,10 @@
 #include <emscripten.h>
 #include <emscripten/html5.h>
 
-#include "CaptureOptions.h"
 #include "demo/Demo.h"
 #include "demo/Music.h"
+#include "demo/WarmUp.h"
 #include "loader/Loader.h"
-#include "parts/Part.h"
 #include "platform/GraphicsBackend.h"
 #include "platform/gl.h"
 #include "progress/Progress.h"
@@ -28,8 +27,6 @@
 namespace {
 
 constexpr uint64_t kEndMarginBytes = 5000;
-// The capture program's default frame rate: its single frames warm up on this grid.
-constexpr int kWarmUpFps = 30;
 
 // clang-format off
 // The requested single-frame time, or -1 for the show.
@@ -100,21 +97,6 @@ void setScreenWidthUniforms(float width) {
     glUseProgram(static_cast<GLuint>(current));
 }
 
-// Draws, and throws away, the frames a full recording would have drawn in t's scene before t
-// that decide what the scene carries over, as the capture program does for its single frames.
-void warmUp(Demo& demo, uint32_t t) {
-    demo.sync.channelNotes.fill(0);
-    const Part* scene = demo.timeline.sceneAt(t);
-    if (scene == nullptr) {
-        return;
-    }
-    const auto sameScene = [&demo, scene](uint32_t x) { return demo.timeline.sceneAt(x) == scene; };
-    for (uint32_t time :
-         warmUpTimes(t, kWarmUpFps, scene->startMs, sameScene, SyncTracks::patternAt)) {
-        demo.drawFrame(time);
-    }
-}
-
 int renderAt(uint32_t t) {
     int width = 0;
     int height = 0;
@@ -133,7 +115,8 @@ int renderAt(uint32_t t) {
         return showFatal(errorListText());
     }
     progressSetActive(false);
-    warmUp(*demo, t);
+    // The frame a recording at its default rate shows at t.
+    warmUp(*demo, t, kRecordingFps);
     demo->drawFrame(t);
     glFinish();
     pageFrameDone(t);

@@ -88,7 +88,8 @@ class WebPage(unittest.TestCase):
     def test_single_frames_match_the_capture_program(self):
         """?at=MS in every scene: the same form as lumenfall-capture --at MS, and lit."""
         frames = os.path.join(self.tmp, "capture")
-        subprocess.run([ARGS.capture, "--size", "%dx%d" % (WIDTH, HEIGHT), "--png", frames,
+        subprocess.run([ARGS.capture, "--portable", "--size", "%dx%d" % (WIDTH, HEIGHT),
+                        "--png", frames,
                         *[a for t in SCENE_TIMES for a in ("--at", str(t))]],
                        cwd=ARGS.content, check=True, capture_output=True, timeout=900,
                        env=dict(os.environ, DISPLAY="", WAYLAND_DISPLAY=""))

@@ -88,6 +88,8 @@ ParsedOptions parseCaptureOptions(int argc, const char* const* argv) {
     std::string& error = parsed.error;
     bool hasStart = false;
     bool hasOutput = false;
+    bool hasNative = false;
+    bool hasRenderer = false;
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         if (name == "--help" || name == "-h") {
@@ -102,8 +104,12 @@ ParsedOptions parseCaptureOptions(int argc, const char* const* argv) {
             options.plain = true;
             continue;
         }
+        if (name == "--portable") {
+            options.portable = true;
+            continue;
+        }
         if (name == "--native") {
-            options.native = true;
+            hasNative = true; // the default since --portable exists; kept for old command lines
             continue;
         }
         if (name.compare(0, 2, "--") != 0) {
@@ -119,7 +125,7 @@ ParsedOptions parseCaptureOptions(int argc, const char* const* argv) {
             name.erase(equals);
         } else if (name == "--size" || name == "--fps" || name == "--start" || name == "--end" ||
                    name == "--output" || name == "--png" || name == "--at" ||
-                   name == "--data") {
+                   name == "--data" || name == "--renderer") {
             if (i + 1 >= argc) {
                 error = name + " needs a value";
                 return failed(parsed);
@@ -182,6 +188,18 @@ ParsedOptions parseCaptureOptions(int argc, const char* const* argv) {
                 return failed(parsed);
             }
             options.dataDir = value;
+        } else if (name == "--renderer") {
+            if (value == "auto") {
+                options.renderer = CaptureRenderer::Auto;
+            } else if (value == "gpu") {
+                options.renderer = CaptureRenderer::Gpu;
+            } else if (value == "software") {
+                options.renderer = CaptureRenderer::Software;
+            } else {
+                error = "--renderer: expected auto, gpu or software, got '" + value + "'";
+                return failed(parsed);
+            }
+            hasRenderer = true;
         } else {
             error = "unknown option '" + name + "'";
             return failed(parsed);
@@ -189,6 +207,18 @@ ParsedOptions parseCaptureOptions(int argc, const char* const* argv) {
     }
 
     // Combinations
+    if (options.portable && hasNative) {
+        error = "--portable and --native cannot be combined";
+        return failed(parsed);
+    }
+    if (options.portable && hasRenderer && options.renderer != CaptureRenderer::Software) {
+        error = "--portable renders in software and cannot be combined with --renderer " +
+                std::string(options.renderer == CaptureRenderer::Gpu ? "gpu" : "auto");
+        return failed(parsed);
+    }
+    if (options.portable) {
+        options.renderer = CaptureRenderer::Software;
+    }
     if (!options.atTimes.empty() && (hasStart || options.hasEnd || hasOutput)) {
         error = "--at renders single frames and cannot be combined with --start, --end or --output";
         return failed(parsed);
@@ -236,15 +266,20 @@ std::string captureHelpText() {
            "                 recording at the same --fps shows at that time.\n"
            "  --plain        record without the speed-ups (one frame at a time, no writer\n"
            "                 thread, the encoder's slower preset): the same frames, slower\n"
-           "  --native       let the software rasteriser use every instruction this\n"
-           "                 processor has: faster, but the pictures may differ slightly\n"
-           "                 from those made on another processor\n"
+           "  --renderer R   where the pictures are drawn: auto (the default: a GPU when\n"
+           "                 there is one, else the processor), gpu, or software\n"
+           "  --portable     draw on the processor with only the instructions every\n"
+           "                 x86-64 processor has: slower, and the same bytes on all of\n"
+           "                 them (what the tests and reference pictures use)\n"
+           "  --native       the default; accepted for older command lines\n"
            "  --data DIR     read the show from DIR (its demo.dat, else its assets/ folder)\n"
            "  --version      print the version\n"
            "  --help         show this text\n"
            "\n"
-           "The same options always give the same pictures, byte for byte, on any x86-64\n"
-           "processor (with --native, on the same processor).\n"
+           "The same options give the same pictures, byte for byte, on the same machine.\n"
+           "Another machine's pictures may differ slightly (another GPU, or a processor\n"
+           "with other instructions); with --portable they are the same bytes on every\n"
+           "x86-64 processor. The first line printed says which renderer draws.\n"
            "Exit status: 0 done, 1 loading, rendering or encoding failed, 2 bad options.\n";
 }
 
@@ -263,39 +298,6 @@ uint64_t frameCount(uint32_t startMs, uint32_t endMs, int fps) {
     // k * 1000 / fps truncated stays below the span exactly when k < span * fps / 1000.
     const uint64_t span = endMs - startMs;
     return (span * static_cast<uint64_t>(fps) + 999) / 1000;
-}
-
-std::vector<uint32_t> warmUpTimes(uint32_t t, int fps, uint32_t sceneStartMs,
-                                  const std::function<bool(uint32_t)>& sameScene,
-                                  const std::function<int32_t(uint32_t)>& patternAt) {
-    std::vector<uint32_t> times;
-    const uint64_t rate = static_cast<uint64_t>(fps);
-    // First frame of the grid from time 0 at or after the scene's start.
-    uint64_t frame = (static_cast<uint64_t>(sceneStartMs) * rate + 999) / 1000;
-    bool haveRun = false;
-    int32_t runPattern = 0;
-    uint32_t runLast = 0;
-    for (;; ++frame) {
-        const uint64_t time = frame * 1000 / rate;
-        if (time >= t) {
-            break;
-        }
-        const uint32_t at = static_cast<uint32_t>(time);
-        if (!sameScene(at)) {
-            continue;
-        }
-        const int32_t pattern = patternAt(at);
-        if (haveRun && pattern != runPattern) {
-            times.push_back(runLast);
-        }
-        haveRun = true;
-        runPattern = pattern;
-        runLast = at;
-    }
-    if (haveRun) {
-        times.push_back(runLast);
-    }
-    return times;
 }
 
 std::string sequenceFrameName(uint64_t frame) {

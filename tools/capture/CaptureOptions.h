@@ -3,19 +3,23 @@
 // music time each one is. Pure logic, no GL, so it is tested on its own.
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "demo/WarmUp.h"
 
 constexpr int kCaptureMaxFps = 240;
 constexpr int kCaptureMaxSide = 8192;
 
 enum class CaptureMode { Video, PngSequence, SingleFrames };
 
+// --renderer: a hardware GPU when there is one (Auto), only a GPU, or only the processor.
+enum class CaptureRenderer { Auto, Gpu, Software };
+
 struct CaptureOptions {
     int width = 1280;
     int height = 720;
-    int fps = 30;
+    int fps = kRecordingFps;
     uint32_t startMs = 0;
     bool hasEnd = false;
     uint32_t endMs = 0; // exclusive; the music's length when hasEnd is false
@@ -23,7 +27,10 @@ struct CaptureOptions {
     std::string pngDir;            // empty: no PNG folder given
     std::vector<uint32_t> atTimes; // sorted, without repeats
     bool plain = false;            // no speed-ups: one frame at a time, the slower encoder preset
-    bool native = false;           // this processor's own rasteriser code: faster, not portable
+    // --portable: the software rasteriser held to SSE2, the same bytes on every x86-64
+    // processor; otherwise a GPU or this processor's own rasteriser code, as renderer says.
+    bool portable = false;
+    CaptureRenderer renderer = CaptureRenderer::Auto;
     std::string dataDir;           // --data: where the show's content is; empty: look for it
 
     CaptureMode mode() const;
@@ -46,15 +53,6 @@ std::string captureVersionText();
 uint32_t frameTimeMs(uint32_t startMs, uint64_t frame, int fps);
 // Frames whose time lies in [startMs, endMs).
 uint64_t frameCount(uint32_t startMs, uint32_t endMs, int fps);
-
-// The frames to draw, and throw away, before drawing time t so that what scenes carry from
-// one frame to the next (a camera shot chosen at a sync pattern) is what a run drawing every
-// frame k * 1000 / fps from time 0 would have at t. Within t's scene, the last such frame of
-// every run of equal pattern number before t, in increasing order. sceneStartMs is the start
-// of t's scene window; sameScene(x) tells whether time x is drawn by that scene.
-std::vector<uint32_t> warmUpTimes(uint32_t t, int fps, uint32_t sceneStartMs,
-                                  const std::function<bool(uint32_t)>& sameScene,
-                                  const std::function<int32_t(uint32_t)>& patternAt);
 
 // File names: frame_000042.png for a sequence, at_106906.png for a single time.
 std::string sequenceFrameName(uint64_t frame);

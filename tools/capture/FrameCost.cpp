@@ -11,7 +11,7 @@ struct CostSpan {
 };
 
 // CPU milliseconds per frame, drawn and encoded, over every span of whole-show recordings at
-// the default settings alone on a 2-core machine, once portable and once with --native
+// the default settings alone on a 2-core machine, once with --portable and once with this processor's code
 // (bench/README.md); spans end at the scenes' boundaries.
 // clang-format off
 constexpr CostSpan kSpans[] = {

@@ -9,8 +9,8 @@
 #include <vector>
 
 // The expected cost of the frame at music time t, in CPU milliseconds at the default size;
-// native: with the rasteriser's code for this processor (--native), which speeds the
-// fill-heavy scenes more than the light ones.
+// native: with the rasteriser's code for this processor (the default; not --portable),
+// which speeds the fill-heavy scenes more than the light ones.
 double frameCost(uint32_t t, bool native);
 // frameCost of each frame of a run from startMs at fps.
 std::vector<double> frameCosts(uint32_t startMs, uint64_t frames, int fps, bool native);

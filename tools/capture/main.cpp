@@ -3,8 +3,11 @@
 // start + k * 1000 / fps; the frames go to ffmpeg (H.264 with the music) or to PNG files.
 // Start-up follows the players: archive, context, Demo, music length, build, step check.
 //
-// Speed: llvmpipe rasterises a frame on its worker threads while this thread draws the next
-// one into a second colour target; a writer thread feeds the encoder, whose faster x264
+// Renderer: a hardware GPU when EGL lists one, else Mesa's llvmpipe with this processor's
+// code; --portable holds llvmpipe to SSE2 so that every x86-64 processor gives the same bytes.
+//
+// Speed: the rasteriser (llvmpipe's worker threads, or the GPU) works on a frame while this
+// thread draws the next one into a second colour target; a writer thread feeds the encoder, whose faster x264
 // preset keeps the quality. --plain turns all of it off; the frames are the same bytes.
 
 #include <cerrno>
@@ -26,14 +29,13 @@
 #include "ProgressMeter.h"
 #include "VideoPipe.h"
 #include "demo/Demo.h"
+#include "demo/WarmUp.h"
 #include "loader/Asset.h"
 #include "loader/Loader.h"
-#include "parts/Part.h"
 #include "platform/MessageBox.h"
 #include "platform/OffscreenContext.h"
 #include "progress/Progress.h"
 #include "report/Errors.h"
-#include "sync/SyncTracks.h"
 
 namespace {
 
@@ -160,21 +162,35 @@ private:
     std::string filePath;
 };
 
-// Draws, and throws away, the frames a full run would have drawn in t's scene before t that
-// decide what the scene carries over (its camera shot), so that t looks as in a full run.
-void warmUp(Demo& demo, uint32_t t, int fps) {
-    // A channel with no note yet keeps its last value; a run from the start has 0 there.
-    demo.sync.channelNotes.fill(0);
-    const Part* scene = demo.timeline.sceneAt(t);
-    if (scene == nullptr) {
-        return;
+OffscreenRenderer offscreenRenderer(const CaptureOptions& options) {
+    if (options.portable) {
+        return OffscreenRenderer::Portable;
     }
-    const auto sameScene = [&demo, scene](uint32_t time) {
-        return demo.timeline.sceneAt(time) == scene;
-    };
-    for (uint32_t time : warmUpTimes(t, fps, scene->startMs, sameScene, SyncTracks::patternAt)) {
-        demo.drawFrame(time);
+    switch (options.renderer) {
+    case CaptureRenderer::Gpu:
+        return OffscreenRenderer::Gpu;
+    case CaptureRenderer::Software:
+        return OffscreenRenderer::Software;
+    case CaptureRenderer::Auto:
+        break;
     }
+    return OffscreenRenderer::Auto;
+}
+
+// "rendering on llvmpipe (LLVM 15.0.6, 256 bits): software, this processor's code (no GPU: ...)"
+std::string rendererLine(const OffscreenContext& context, OffscreenRenderer renderer) {
+    std::string line = "rendering on " + context.rendererName() + ": ";
+    if (context.onGpu()) {
+        return line + "GPU";
+    }
+    if (renderer == OffscreenRenderer::Portable) {
+        return line + "software, portable (SSE2 code, the same bytes on every x86-64 processor)";
+    }
+    line += "software, this processor's code";
+    if (!context.noGpuReason().empty()) {
+        line += " (" + context.noGpuReason() + ")";
+    }
+    return line;
 }
 
 std::vector<std::string> encoderCommand(const CaptureOptions& options, uint32_t endMs,
@@ -231,7 +247,7 @@ int recordRange(const CaptureOptions& options, uint32_t endMs, const Asset& musi
 
     const uint64_t frames = frameCount(options.startMs, endMs, options.fps);
     warmUp(demo, options.startMs, options.fps);
-    ProgressMeter meter(frameCosts(options.startMs, frames, options.fps, options.native),
+    ProgressMeter meter(frameCosts(options.startMs, frames, options.fps, !options.portable),
                         isatty(STDERR_FILENO) != 0);
     StageSeconds stages;
     std::vector<uint8_t> pngFrame(video ? 0 : rowBytes * rows);
@@ -335,12 +351,14 @@ int capture(const CaptureOptions& options) {
     if (!options.plain && options.mode() != CaptureMode::SingleFrames) {
         setenv("LP_NUM_THREADS", kRasterThreads, 0);
     }
+    const OffscreenRenderer renderer = offscreenRenderer(options);
     OffscreenContext context;
     const bool pipelined = !options.plain && options.mode() != CaptureMode::SingleFrames &&
-                           context.create(options.width, options.height, 2, !options.native);
-    if (!pipelined && !context.create(options.width, options.height, 1, !options.native)) {
+                           context.create(options.width, options.height, 2, renderer);
+    if (!pipelined && !context.create(options.width, options.height, 1, renderer)) {
         return fail("cannot create an offscreen OpenGL ES 2.0 context: " + context.error());
     }
+    std::fprintf(stderr, "%s\n", rendererLine(context, renderer).c_str());
     progressResetForCounting();
     Demo demo;
     demo.setScreenSize(options.width, options.height);
