@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Times the play command on a fresh Debian 12 root, the way a new user meets it: a bare
-debootstrap root (the install tests' cached one), this tree copied in, `scripts/play.sh` run
+debootstrap root (the install tests' cached one), this tree as committed copied in, `scripts/play.sh` run
 as root with nothing installed.
 
 Two runs in the same root:
@@ -31,17 +31,13 @@ TREE = "/srv/lumenfall"
 
 
 def copy_tree(root):
-    """The working tree's tracked files, as a clone would have them."""
-    files = subprocess.run(["git", "-C", TOP, "ls-files", "-z"], check=True,
-                           capture_output=True).stdout
+    """The tree as committed, as a clone would have it."""
     target = root.inside(TREE)
     os.makedirs(target)
-    pack = subprocess.Popen(["tar", "--null", "-T", "-", "-cf", "-"], cwd=TOP,
-                            stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    pack = subprocess.Popen(["git", "-C", TOP, "archive", "--format=tar", "HEAD"],
+                            stdout=subprocess.PIPE)
     unpack = subprocess.Popen(["tar", "-xf", "-"], cwd=target, stdin=pack.stdout)
     pack.stdout.close()
-    pack.stdin.write(files)
-    pack.stdin.close()
     if pack.wait() != 0 or unpack.wait() != 0:
         raise fresh.Failure("copying the tree failed")
 
