@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
 #include <cstdint>
@@ -71,6 +74,55 @@ std::string pngClaiming(uint32_t width, uint32_t height) {
     png += "IEND";
     be(png, 0);
     return png;
+}
+
+void putBe(std::string& out, uint32_t value) {
+    for (int i = 3; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xff);
+}
+
+// A PNG of the given header with `zlibData` as its one IDAT (and a grey palette for colour
+// type 3). Chunk CRCs are left 0: the decoder does not check them.
+std::string pngOf(uint32_t width, uint32_t height, int depth, int colourType, int interlace,
+                  const std::string& zlibData) {
+    std::string png = "\x89PNG\r\n\x1a\n";
+    auto chunk = [&png](const char* type, const std::string& data) {
+        putBe(png, static_cast<uint32_t>(data.size()));
+        png += type + data;
+        putBe(png, 0);
+    };
+    std::string ihdr;
+    putBe(ihdr, width);
+    putBe(ihdr, height);
+    ihdr += {static_cast<char>(depth), static_cast<char>(colourType), 0, 0,
+             static_cast<char>(interlace)};
+    chunk("IHDR", ihdr);
+    if (colourType == 3) {
+        std::string palette;
+        for (int i = 0; i < 256; ++i) palette += std::string(3, static_cast<char>(i));
+        chunk("PLTE", palette);
+    }
+    chunk("IDAT", zlibData);
+    chunk("IEND", "");
+    return png;
+}
+
+// A zlib stream of `megabytes` MB of zeros, about 1 KB per MB: one flushed deflate of a zero
+// MB repeated (each full flush forgets what came before, so the copies stand alone).
+std::string zerosZlib(int megabytes) {
+    std::vector<uint8_t> zeros(1 << 20);
+    std::vector<uint8_t> out(64 << 10);
+    z_stream zs{};
+    deflateInit2(&zs, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    zs.next_in = zeros.data();
+    zs.avail_in = static_cast<uInt>(zeros.size());
+    zs.next_out = out.data();
+    zs.avail_out = static_cast<uInt>(out.size());
+    deflate(&zs, Z_FULL_FLUSH);
+    const std::string block(out.begin(), out.end() - zs.avail_out);
+    deflateEnd(&zs);
+    std::string stream = "\x78\x01";
+    for (int i = 0; i < megabytes; ++i) stream += block;
+    return stream + std::string("\x03\x00\x00\x00\x00\x00", 6);  // last block; Adler-32 unread
 }
 
 // One zip entry as the archive claims it. A claim of 4 GB or more is written the zip64 way:
@@ -191,6 +243,95 @@ TEST_F(HostileContent, ImagesClaimingAbsurdSizesAreRefused) {
         EXPECT_EQ(errorList().size(), 1u);
         EXPECT_FALSE(errorList().empty() || errorList()[0].empty()) << "no message";
         EXPECT_LT(seconds, 1.0) << "the decoder worked on what the header claimed";
+    }
+}
+
+// The outcome of Image::Decode in a child process that may map only `extraBytes` more than it
+// has mapped already: ok, and the messages (or "killed").
+struct LimitedDecode {
+    bool ok = false;
+    std::string messages;
+};
+
+LimitedDecode decodeWithin(const std::string& bytes, uint64_t extraBytes) {
+    int channel[2];
+    if (pipe(channel) != 0) return {false, "no pipe"};
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+#if !defined(__SANITIZE_ADDRESS__)  // its shadow memory cannot live under an address limit
+        long pages = 0;
+        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+            std::fclose(statm);
+        }
+        const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + extraBytes;
+        const rlimit asLimit{limit, limit};
+        if (pages == 0 || setrlimit(RLIMIT_AS, &asLimit) != 0) _exit(3);
+#endif
+        clearErrorList();
+        Image image;
+        const bool ok = Image::Decode(image, static_cast<uint32_t>(bytes.size()),
+                                      reinterpret_cast<const uint8_t*>(bytes.data()));
+        std::string text;
+        for (const std::string& message : errorList()) text += message + "\n";
+        const bool written = write(channel[1], text.data(), text.size()) ==
+                             static_cast<ssize_t>(text.size());
+        _exit(written ? (ok ? 0 : 1) : 2);
+    }
+    close(channel[1]);
+    LimitedDecode result;
+    char buffer[4096];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) result.messages.append(buffer, n);
+    close(channel[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) return {false, "killed: " + result.messages};
+    result.ok = WEXITSTATUS(status) == 0;
+    return result;
+}
+
+// PNG data that inflates far past what its header's size needs is refused, with a message and
+// before the decoder's buffer grows: 256 MB of zeros under a 64 x 64 header, in 256 KB, decodes
+// in a child with 48 MB of address space to spare. Data of exactly the needed size, for every
+// pixel layout and interlacing, still decodes.
+TEST_F(HostileContent, PngDataBeyondItsSizeIsRefusedWithinBudget) {
+    const std::string bomb = pngOf(64, 64, 8, 6, 0, zerosZlib(256));
+    ASSERT_LT(bomb.size(), 300000u);
+    const LimitedDecode bombed = decodeWithin(bomb, 48u << 20);
+    EXPECT_FALSE(bombed.ok);
+    EXPECT_EQ(bombed.messages, "image data larger than its size needs: 64 x 64\n");
+
+    const struct {
+        uint32_t width, height;
+        int depth, colourType, interlace, channels;
+        uint64_t rawBytes;  // filter byte and packed pixels per row of each pass
+    } layouts[] = {
+        {13, 7, 8, 6, 0, 4, 7 * (1 + 13 * 4)},
+        {13, 7, 1, 0, 1, 1, 1 * 2 + 1 * 2 + 1 * 2 + 2 * 2 + 2 * 2 + 4 * 2 + 3 * 3},
+        {5, 3, 16, 2, 1, 3, 7 + 7 + 0 + 7 + 19 + 2 * 13 + 31},
+        {9, 2, 4, 3, 1, 3, 2 + 2 + 0 + 2 + 0 + 3 + 6},
+        {3, 17, 16, 4, 0, 2, 17 * (1 + 3 * 4)},
+    };
+    for (const auto& l : layouts) {
+        SCOPED_TRACE(std::to_string(l.width) + " x " + std::to_string(l.height) + ", depth " +
+                     std::to_string(l.depth) + ", colour type " + std::to_string(l.colourType) +
+                     ", interlace " + std::to_string(l.interlace));
+        const std::string raw(l.rawBytes, '\0');
+        std::string packed(compressBound(raw.size()), '\0');
+        uLongf packedSize = packed.size();
+        ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                            reinterpret_cast<const Bytef*>(raw.data()), raw.size(), 9),
+                  Z_OK);
+        packed.resize(packedSize);
+        const std::string png = pngOf(l.width, l.height, l.depth, l.colourType, l.interlace, packed);
+        clearErrorList();
+        Image image;
+        EXPECT_TRUE(Image::Decode(image, static_cast<uint32_t>(png.size()),
+                                  reinterpret_cast<const uint8_t*>(png.data())))
+            << errorsText();
+        EXPECT_EQ(image.width, static_cast<int32_t>(l.width));
+        EXPECT_EQ(image.channels, l.channels);
     }
 }
 
