@@ -1,6 +1,8 @@
 #include "platform/AudioClock.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 void AudioTimeline::reset(double streamStart) {
     first = 0;
@@ -47,6 +49,52 @@ double AudioTimeline::streamAt(double outputFrames) const {
         }
     }
     return segments[first].streamFrom;
+}
+
+void ReportLine::add(double seconds, double frames, double rate) {
+    if (rate != lineRate) {
+        count = 0;
+        lineRate = rate;
+    }
+    if (count > 0) {
+        const Report& latest = reports[(first + count - 1) % kReports];
+        if (seconds < latest.seconds) {
+            return;
+        }
+    }
+    const double offset = frames - rate * seconds;
+    if (count > 0 && std::abs(offset - envelope()) > kStallSeconds * rate) {
+        count = 0;
+    }
+    if (count == kReports) {
+        first = (first + 1) % kReports;
+        --count;
+    }
+    reports[(first + count) % kReports] = Report{seconds, offset};
+    ++count;
+    while (count > 1 && reports[first].seconds < seconds - kWindowSeconds) {
+        first = (first + 1) % kReports;
+        --count;
+    }
+}
+
+double ReportLine::envelope() const {
+    double highest = -std::numeric_limits<double>::infinity();
+    double second = highest;
+    for (size_t i = 0; i < count; ++i) {
+        const double offset = reports[(first + i) % kReports].offset;
+        if (offset > highest) {
+            second = highest;
+            highest = offset;
+        } else if (offset > second) {
+            second = offset;
+        }
+    }
+    return count >= 3 ? second : highest;
+}
+
+double ReportLine::at(double seconds) const {
+    return count == 0 ? 0.0 : envelope() + lineRate * seconds;
 }
 
 void SmoothClock::reset(double frames) {

@@ -1,8 +1,8 @@
 #pragma once
 // The two halves of the music clock, free of any device so they can be tested on their own:
-// AudioTimeline remembers which stream frames went into which output frames, and SmoothClock
-// turns an output's reports of what it is playing into a position that never goes backwards
-// and never leaps.
+// AudioTimeline remembers which stream frames went into which output frames, ReportLine draws
+// the line through a sound server's timing reports, and SmoothClock turns an output's reports of
+// what it is playing into a position that never goes backwards and never leaps.
 
 #include <array>
 #include <cstddef>
@@ -32,6 +32,38 @@ private:
     size_t first = 0; // oldest segment
     size_t used = 0;
     double initial = 0.0;
+};
+
+// Where a sound server's output is, from its timing reports: each says which frame played at
+// which moment (monotonic seconds). A report may be a little old when it is answered (PipeWire
+// gives its figures as of its last cycle, up to a cycle before the answer's time stamp) but never
+// ahead, so the truth is the line at the rate through the freshest reports: the highest of the
+// last second's, bar one, which keeps a single stray report from pulling the clock ahead.
+class ReportLine {
+public:
+    static constexpr double kWindowSeconds = 1.0;
+    // A report this far off the line means the output stalled or skipped: start a new line.
+    static constexpr double kStallSeconds = 0.05;
+
+    void reset() { count = 0; }
+    // Reports come in time order; `frames` played at `seconds`, at `rate` frames a second.
+    void add(double seconds, double frames, double rate);
+    bool empty() const { return count == 0; }
+    // The frames played at `seconds`, from the line.
+    double at(double seconds) const;
+
+private:
+    struct Report {
+        double seconds;
+        double offset; // frames - rate * seconds
+    };
+    double envelope() const;
+
+    static constexpr size_t kReports = 128;
+    std::array<Report, kReports> reports{};
+    size_t first = 0;
+    size_t count = 0;
+    double lineRate = 0.0;
 };
 
 class SmoothClock {

@@ -1,20 +1,27 @@
 // The desktop's sound server through libpulse (PulseAudio, or PipeWire's server for the same
 // clients). The stream is made for each run at the music's own rate, so nothing is resampled
 // here. The server's timing reports say how far it has read and how much of that the device
-// still holds; between reports the position moves on at the rate. (libpulse's own
-// interpolation is not used: it runs on at the start while a sink that rendered ahead still
-// holds a second of silence, then has to stand still until the sound catches up.)
+// still holds; the position is the line through the recent reports (ReportLine), read on the
+// monotonic clock. (libpulse's own interpolation is not used: it runs on from one report at
+// a time, and PipeWire's reports are as of its last cycle, up to a cycle older than their
+// time stamps.) PipeWire's server also counts as read the cycle it has queued for the next
+// cycle, which its reported latency leaves out: that cycle is taken off here.
 
+#include "platform/AudioClock.h"
 #include "platform/AudioOutput.h"
 
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstring>
 #include <thread>
 
 #include <sys/time.h>
+#include <time.h>
 
 namespace {
 
@@ -25,8 +32,18 @@ constexpr pa_usec_t kTargetLatency = 200 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kRequestSize = 20 * PA_USEC_PER_MSEC;
 constexpr int kBytesPerFrame = 4;
 constexpr auto kUpdateEvery = std::chrono::milliseconds(20);
-constexpr pa_usec_t kTrustedTransport = 2 * PA_USEC_PER_MSEC;
-constexpr auto kAnchorAge = std::chrono::milliseconds(500);
+
+// Seconds on the monotonic clock, which the rest of the clock counts in, and the wall clock's
+// lead over it at the same moment (libpulse stamps its reports with the wall clock).
+double monotonicSeconds(double& wallLead) {
+    timespec mono{};
+    timespec wall{};
+    clock_gettime(CLOCK_REALTIME, &wall);
+    clock_gettime(CLOCK_MONOTONIC, &mono);
+    const double monoSeconds = static_cast<double>(mono.tv_sec) + mono.tv_nsec * 1e-9;
+    wallLead = static_cast<double>(wall.tv_sec) + wall.tv_nsec * 1e-9 - monoSeconds;
+    return monoSeconds;
+}
 
 class PulseOutput final : public AudioOutput {
 public:
@@ -50,6 +67,10 @@ private:
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onWrite(pa_stream* stream, size_t bytes, void* self);
+    static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
+    // PipeWire only: the frames of one server cycle, the least the read index moved between
+    // two of the recent reports.
+    double queuedCycleFrames(int64_t readIndex);
     // Lock held. Waits, letting the server's thread run, until `done` says so or time is up.
     template <typename Done> bool waitUntil(Done done);
     void closeStream();
@@ -62,15 +83,17 @@ private:
     int streamRate = 44100;
     bool corked = false;
     std::chrono::steady_clock::time_point lastUpdate{};
-    // The timing report the position is counted from.
-    struct Anchor {
-        bool valid = false;
-        bool playing = false;
-        double frames = 0.0; // speaker position at `reported`
-        timeval reported{};  // when that was so
-        timeval stamp{};     // the latest report seen
-        std::chrono::steady_clock::time_point taken{};
-    } anchor;
+    // The reports seen since the stream last started or stopped playing.
+    ReportLine line;
+    timeval latestStamp{};     // the latest report's time stamp
+    double latestFrames = 0.0; // and the speaker position it gave
+    bool reportsPlaying = false;
+    bool serverQueuesACycle = false; // PipeWire's server
+    int serverInfoState = 0;         // 0 asked, 1 answered
+    int64_t previousReadIndex = 0;
+    std::array<int64_t, 16> readSteps{}; // the latest steps of the read index, in bytes
+    size_t readStepCount = 0;
+    double cycleFrames = 0.0; // the cycle taken off the reports now
     std::atomic<bool> gone{false};
 };
 
@@ -120,10 +143,52 @@ bool PulseOutput::connect(const char* clientName) {
         return false;
     }
     lock();
-    const bool ready =
-        waitUntil([this] { return pa_context_get_state(context) == PA_CONTEXT_READY; });
+    bool ready = waitUntil([this] { return pa_context_get_state(context) == PA_CONTEXT_READY; });
+    if (ready) {
+        if (pa_operation* info = pa_context_get_server_info(context, onServerInfo, this)) {
+            pa_operation_unref(info);
+            ready = waitUntil([this] { return serverInfoState != 0; });
+        }
+    }
     unlock();
     return ready;
+}
+
+void PulseOutput::onServerInfo(pa_context* /*context*/, const pa_server_info* info, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    output->serverQueuesACycle = info != nullptr && info->server_name != nullptr &&
+                                 std::strstr(info->server_name, "PipeWire") != nullptr;
+    output->serverInfoState = 1;
+}
+
+double PulseOutput::queuedCycleFrames(int64_t readIndex) {
+    const int64_t step = readIndex - previousReadIndex;
+    previousReadIndex = readIndex;
+    if (step > 0) {
+        readSteps[readStepCount % readSteps.size()] = step;
+        ++readStepCount;
+    }
+    const size_t known = std::min(readStepCount, readSteps.size());
+    if (known == 0) {
+        return 0.0;
+    }
+    // Reports come less often than cycles, so each step is a whole number of cycles (give or
+    // take a frame of resampling): the cycle is the longest share of the shortest step that
+    // divides them all.
+    const auto first = readSteps.begin();
+    const double shortest =
+        static_cast<double>(*std::min_element(first, first + known)) / kBytesPerFrame;
+    for (int parts = 1; parts <= 16; ++parts) {
+        const double cycle = shortest / parts;
+        const bool divides = std::all_of(first, first + known, [cycle](int64_t bytes) {
+            const double frames = static_cast<double>(bytes) / kBytesPerFrame;
+            return std::abs(frames - std::round(frames / cycle) * cycle) <= 1.0 + frames / 500.0;
+        });
+        if (divides) {
+            return cycle;
+        }
+    }
+    return 0.0;
 }
 
 void PulseOutput::onContextState(pa_context* context, void* self) {
@@ -178,7 +243,13 @@ bool PulseOutput::begin(int rate, Feed newFeed) {
     streamRate = rate;
     feed = newFeed;
     written = 0;
-    anchor = Anchor{};
+    line.reset();
+    latestStamp = timeval{};
+    latestFrames = 0.0;
+    reportsPlaying = false;
+    previousReadIndex = 0;
+    readStepCount = 0;
+    cycleFrames = 0.0;
     const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<uint32_t>(rate), 2};
     stream = gone.load() ? nullptr : pa_stream_new(context, "music", &spec, nullptr);
     if (stream == nullptr) {
@@ -233,37 +304,37 @@ bool PulseOutput::playedFrames(double& frames) {
         return false;
     }
     // At the moment of a report the speaker was the device's latency behind what the server
-    // had taken from us. A report whose answer came late (a busy machine) places that moment
-    // badly, so one is kept until a report with a quick answer, a change of playing state or
-    // its age replaces it.
+    // had taken from us. The moment is the server's own (its answer's time stamp), so a
+    // report that reaches us late on a busy machine still places its figures right.
     const double rate = streamRate;
-    if (pa_timeval_cmp(&info->timestamp, &anchor.stamp) != 0) {
-        const bool trusted = info->transport_usec <= kTrustedTransport;
-        if (!anchor.valid || trusted || (info->playing != 0) != anchor.playing ||
-            now - anchor.taken > kAnchorAge) {
-            anchor.valid = true;
-            anchor.taken = now;
-            anchor.playing = info->playing != 0;
-            anchor.frames =
-                static_cast<double>(info->read_index) / kBytesPerFrame +
-                (static_cast<double>(info->transport_usec) - static_cast<double>(info->sink_usec)) *
-                    rate / PA_USEC_PER_SEC;
+    double wallLead = 0.0;
+    const double nowSeconds = monotonicSeconds(wallLead);
+    if (pa_timeval_cmp(&info->timestamp, &latestStamp) != 0) {
+        latestStamp = info->timestamp;
+        const double stamp = static_cast<double>(info->timestamp.tv_sec) +
+                             static_cast<double>(info->timestamp.tv_usec) * 1e-6 - wallLead;
+        if (serverQueuesACycle) {
+            // A new cycle length (another client changed the server's pace) starts a new line.
+            const double cycle = queuedCycleFrames(info->read_index);
+            if (std::abs(cycle - cycleFrames) > rate / 1000.0) {
+                line.reset();
+            }
+            cycleFrames = cycle;
         }
-        anchor.stamp = info->timestamp;
-        if (anchor.taken == now) {
-            anchor.reported = info->timestamp;
+        latestFrames = static_cast<double>(info->read_index) / kBytesPerFrame - cycleFrames -
+                       static_cast<double>(info->sink_usec) * rate / PA_USEC_PER_SEC;
+        const bool playing = info->playing != 0 && !corked;
+        if (playing != reportsPlaying) {
+            line.reset();
+            reportsPlaying = playing;
         }
-    }
-    // Since then it has moved on at the rate, while playing, but never past what was written.
-    double played = anchor.frames;
-    if (anchor.playing && !corked) {
-        timeval wall{};
-        gettimeofday(&wall, nullptr);
-        if (pa_timeval_cmp(&wall, &anchor.reported) > 0) {
-            played += static_cast<double>(pa_timeval_diff(&wall, &anchor.reported)) * rate /
-                      PA_USEC_PER_SEC;
+        if (playing) {
+            line.add(stamp, latestFrames, rate);
         }
     }
+    // While playing the position runs along the line, never past what was written.
+    const double played =
+        reportsPlaying && !corked && !line.empty() ? line.at(nowSeconds) : latestFrames;
     frames = std::clamp(played, 0.0, static_cast<double>(written));
     return true;
 }

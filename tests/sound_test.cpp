@@ -89,29 +89,33 @@ public:
         loop = nullptr;
     }
 
-    // One (wall, frame being captured) pair; called often while recording. At a timing
-    // report the server had written `write_index` into our buffer and the source held
-    // `source_usec` more; since then capture has moved on at the rate.
+    // One (wall, frame heard at the sink) pair; called often while recording. A report says
+    // how far the server had written into our buffer at its own moment (its time stamp), how
+    // much more the source held, and, on a sink's monitor, how long the sink still holds what
+    // it showed its monitor: the monitor gets the sound before the sink plays it.
     void noteTime() {
         pa_threaded_mainloop_lock(loop);
         if (pa_operation* update = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
             pa_operation_unref(update);
         }
         const pa_timing_info* info = pa_stream_get_timing_info(stream);
-        // A report that was slow to come back places its moment badly: left out.
         if (info != nullptr && info->playing && !info->write_index_corrupt &&
-            info->transport_usec < 2000) {
+            (info->timestamp.tv_sec != lastStamp.tv_sec ||
+             info->timestamp.tv_usec != lastStamp.tv_usec)) {
+            lastStamp = info->timestamp;
             timeval wall{};
             gettimeofday(&wall, nullptr);
-            const double age = pa_timeval_cmp(&wall, &info->timestamp) > 0
-                                   ? static_cast<double>(pa_timeval_diff(&wall, &info->timestamp))
-                                   : 0.0;
+            const double now = wallSeconds();
+            const double stamp = now - static_cast<double>(wall.tv_sec - info->timestamp.tv_sec) -
+                                 static_cast<double>(wall.tv_usec - info->timestamp.tv_usec) / 1e6;
             const double frame =
                 static_cast<double>(info->write_index) / kRecordFrameBytes +
-                (static_cast<double>(info->source_usec + info->transport_usec) + age) *
+                (static_cast<double>(info->source_usec) - static_cast<double>(info->sink_usec)) *
                     kRecordRate / 1e6;
-            times.push_back({wallSeconds(), frame});
-            sourceLatency.push_back(static_cast<double>(info->source_usec) / 1000.0);
+            times.push_back({stamp, frame});
+            sourceLatency.push_back(
+                (static_cast<double>(info->source_usec) - static_cast<double>(info->sink_usec)) /
+                1000.0);
         }
         pa_threaded_mainloop_unlock(loop);
     }
@@ -130,30 +134,26 @@ public:
         return copy;
     }
 
-    // The wall time at which recording frame `frame` was captured, from a straight line
-    // through the timing pairs of the half second around it (the server's timing jitters by
-    // a millisecond or two; a sink that rendered ahead before the first sound bends the line
-    // at the start).
+    // The wall time at which recording frame `frame` was heard at the sink: the line at the
+    // nominal rate through the freshest reports of the second around it. A report can be up to
+    // a server cycle old (PipeWire's figures are as of its last cycle), never ahead, so the
+    // line goes through the highest of them, bar one.
     double wallAt(double frame) const {
-        double sumW = 0, sumF = 0, sumWW = 0, sumWF = 0, n = 0;
-        const double origin = times.front().wall;
+        double highest = -1e300, second = -1e300;
+        int n = 0;
         for (const TimePair& p : times) {
-            if (std::abs(p.frame - frame) > 0.25 * kRecordRate) {
+            if (std::abs(p.frame - frame) > 0.5 * kRecordRate) {
                 continue;
             }
-            const double w = p.wall - origin;
-            sumW += w;
-            sumF += p.frame;
-            sumWW += w * w;
-            sumWF += w * p.frame;
-            n += 1;
+            const double offset = p.frame - kRecordRate * (p.wall - times.front().wall);
+            second = std::max(second, std::min(highest, offset));
+            highest = std::max(highest, offset);
+            ++n;
         }
         if (n < 10) {
             return 0.0;
         }
-        const double slope = (n * sumWF - sumW * sumF) / (n * sumWW - sumW * sumW);
-        const double offset = (sumF - slope * sumW) / n;
-        return origin + (frame - offset) / slope;
+        return times.front().wall + (frame - second) / kRecordRate;
     }
 
 private:
@@ -199,6 +199,7 @@ private:
     std::vector<float> recorded;
     std::vector<TimePair> times;
     std::vector<double> sourceLatency;
+    timeval lastStamp{};
 };
 
 struct ClockRead {
