@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 
 namespace {
 
@@ -14,6 +15,9 @@ constexpr int kMaxHolesPerDecode = 64;
 // Frames already played are dropped from the front of the buffer once there are this many.
 constexpr uint64_t kKeepFrames = 4096;
 constexpr float kSideWeight = 0.70710678f; // -3 dB
+// What the headers of a whole file may ask libvorbis for: the usual encoders' tables come to
+// under 1 MB a link, so this is a hundred chained links or more.
+constexpr uint64_t kMaxHeaderBytes = 64u << 20;
 
 using MemorySource = AudioDecoder::MemorySource;
 
@@ -61,6 +65,394 @@ int memorySeek(void* datasource, ogg_int64_t offset, int whence) {
 
 long memoryTell(void* datasource) {
     return static_cast<long>(static_cast<MemorySource*>(datasource)->cursor);
+}
+
+// What the headers of an Ogg Vorbis stream make libvorbis allocate
+//
+// libvorbis sizes its tables from counts in the headers, and a few header bytes can count a
+// great deal: a codebook of eight million entries takes 70 or so bits, a comment of no length
+// takes four bytes, and a chained file keeps every link's tables. The headers are read here
+// first, bit for bit as libvorbis reads them, and the memory they ask for is added up (the
+// decoding tables of every link counted as if every link were played); a stream that asks for
+// more than any real encoder's output is refused before libvorbis sees it.
+
+// LSb-first bits of one packet, as libogg's oggpack reads them: -1 once past the end.
+class PacketBits {
+public:
+    PacketBits(const unsigned char* bytes, long count)
+        : data(bytes), bits(static_cast<uint64_t>(count > 0 ? count : 0) * 8) {}
+    int64_t read(int count) {
+        if (count <= 0) {
+            return 0;
+        }
+        if (position + static_cast<uint64_t>(count) > bits) {
+            position = bits;
+            ended = true;
+            return -1;
+        }
+        int64_t value = 0;
+        for (int got = 0; got < count;) {
+            const int shift = static_cast<int>(position & 7);
+            const int take = std::min(8 - shift, count - got);
+            const int64_t piece = (data[position >> 3] >> shift) & ((1 << take) - 1);
+            value |= piece << got;
+            got += take;
+            position += static_cast<uint64_t>(take);
+        }
+        return value;
+    }
+    void skip(uint64_t count) {
+        position = count > bits - position ? bits : position + count;
+        ended = ended || position == bits;
+    }
+    uint64_t bytesLeft() const { return (bits - position) / 8; }
+    bool past() const { return ended; }
+
+private:
+    const unsigned char* data;
+    uint64_t bits;
+    uint64_t position = 0;
+    bool ended = false;
+};
+
+int bitLength(uint64_t value) {
+    int length = 0;
+    for (; value != 0; value >>= 1) {
+        ++length;
+    }
+    return length;
+}
+
+// libvorbis's own allocations, rounded up: a heap block's overhead, a link's fixed records
+// (its setup record, and per floor, residue and mapping record), and a codebook's decoding
+// table for each used entry (codeword, index, length, and a build-time codeword).
+constexpr uint64_t kBlock = 32;
+constexpr uint64_t kLinkBytes = 16 << 10;
+constexpr uint64_t kRecordBytes = 4 << 10;
+constexpr uint64_t kFloorLookBytes = 40 << 10;
+constexpr uint64_t kBytesPerUsedEntry = 17;
+// No encoder's codebook comes near this; libvorbis's decoder setup also keeps 8 bytes per used
+// entry on the stack.
+constexpr int64_t kMaxBookEntries = 1 << 16;
+
+// The entry count (per dimension) of a lattice codebook: the largest v with v^dim <= entries.
+int64_t latticeValues(int64_t entries, int64_t dimensions) {
+    if (entries < 1 || dimensions < 1) {
+        return 0;
+    }
+    int64_t values = static_cast<int64_t>(
+        std::floor(std::pow(static_cast<double>(entries), 1.0 / static_cast<double>(dimensions))));
+    const auto fits = [&](int64_t v) {
+        int64_t product = 1;
+        for (int64_t d = 0; d < dimensions; ++d) {
+            if (product > entries / v) {
+                return false;
+            }
+            product *= v;
+        }
+        return true;
+    };
+    values = std::max<int64_t>(values, 1);
+    while (values > 1 && !fits(values)) {
+        --values;
+    }
+    while (fits(values + 1)) {
+        ++values;
+    }
+    return values;
+}
+
+struct SetupCost {
+    uint64_t bytes = 0;
+    bool refused = false; // a codebook beyond kMaxBookEntries
+};
+
+struct Book {
+    int64_t entries = 0;
+    int64_t dimensions = 0;
+};
+
+// Reads one codebook; false where libvorbis would stop reading the setup (its cost so far is
+// counted all the same).
+bool readBook(PacketBits& in, SetupCost& cost, std::vector<Book>& books) {
+    if (in.read(24) != 0x564342) {
+        return false;
+    }
+    const int64_t dimensions = in.read(16);
+    const int64_t entries = in.read(24);
+    if (entries < 0 || dimensions < 0 ||
+        bitLength(static_cast<uint64_t>(dimensions)) + bitLength(static_cast<uint64_t>(entries)) >
+            24) {
+        return false;
+    }
+    if (entries > kMaxBookEntries) {
+        cost.refused = true;
+        return false;
+    }
+    const int64_t ordered = in.read(1);
+    int64_t used = 0;
+    if (ordered == 0) {
+        const int64_t sparse = in.read(1);
+        if (sparse < 0 ||
+            static_cast<uint64_t>((entries * (sparse ? 1 : 5) + 7) >> 3) > in.bytesLeft()) {
+            return false;
+        }
+        cost.bytes += static_cast<uint64_t>(entries) + kBlock;
+        for (int64_t i = 0; i < entries; ++i) {
+            if (sparse == 0 || in.read(1) == 1) {
+                in.read(5);
+                ++used;
+            }
+        }
+    } else if (ordered == 1) {
+        int64_t length = in.read(5) + 1;
+        cost.bytes += static_cast<uint64_t>(entries) + kBlock;
+        for (int64_t i = 0; i < entries; ++length) {
+            const int64_t count = in.read(bitLength(static_cast<uint64_t>(entries - i)));
+            if (count < 0 || length > 32 || count > entries - i ||
+                (count > 0 && ((count - 1) >> (length - 1)) > 1)) {
+                return false;
+            }
+            i += count;
+        }
+        used = entries;
+    } else {
+        return false;
+    }
+    if (in.past()) {
+        return false;
+    }
+    const int64_t mapping = in.read(4);
+    int64_t values = 0;
+    if (mapping == 1 || mapping == 2) {
+        in.read(32);
+        in.read(32);
+        const int64_t quantBits = in.read(4) + 1;
+        if (in.read(1) < 0) {
+            return false;
+        }
+        const int64_t quantValues =
+            mapping == 1 ? latticeValues(entries, dimensions) : entries * dimensions;
+        if (static_cast<uint64_t>((quantValues * quantBits + 7) >> 3) > in.bytesLeft()) {
+            return false;
+        }
+        cost.bytes += static_cast<uint64_t>(quantValues) * 8 + kBlock;
+        in.skip(static_cast<uint64_t>(quantValues * quantBits));
+        values = used * dimensions; // the unpacked vectors, one float each
+    } else if (mapping != 0) {
+        return false;
+    }
+    cost.bytes += static_cast<uint64_t>(used) * kBytesPerUsedEntry +
+                  static_cast<uint64_t>(values) * 4 + 2 * kRecordBytes;
+    books.push_back(Book{entries, dimensions});
+    return !in.past();
+}
+
+bool readFloor(PacketBits& in, SetupCost& cost) {
+    const int64_t type = in.read(16);
+    cost.bytes += kRecordBytes;
+    if (type == 0) {
+        in.read(8 + 16 + 16 + 6 + 8);
+        const int64_t bookCount = in.read(4) + 1;
+        in.skip(static_cast<uint64_t>(bookCount) * 8);
+        cost.bytes += kFloorLookBytes;
+    } else if (type == 1) {
+        const int64_t partitions = in.read(5);
+        std::vector<int64_t> partitionClass;
+        int64_t classes = 0;
+        for (int64_t i = 0; i < partitions; ++i) {
+            partitionClass.push_back(in.read(4));
+            classes = std::max(classes, partitionClass.back() + 1);
+        }
+        std::vector<int64_t> classDimensions;
+        for (int64_t c = 0; c < classes; ++c) {
+            classDimensions.push_back(in.read(3) + 1);
+            const int64_t subclasses = in.read(2);
+            if (subclasses > 0) {
+                in.read(8);
+            }
+            in.skip(static_cast<uint64_t>(8) << std::max<int64_t>(subclasses, 0));
+        }
+        in.read(2);
+        const int64_t rangeBits = in.read(4);
+        for (int64_t i = 0; i < partitions && !in.past(); ++i) {
+            const int64_t c = partitionClass[static_cast<size_t>(i)];
+            if (c < 0 || c >= classes) {
+                return false;
+            }
+            in.skip(static_cast<uint64_t>(classDimensions[static_cast<size_t>(c)] *
+                                          std::max<int64_t>(rangeBits, 0)));
+        }
+    } else {
+        return false;
+    }
+    return !in.past();
+}
+
+bool readResidue(PacketBits& in, SetupCost& cost, const std::vector<Book>& books) {
+    const int64_t type = in.read(16);
+    if (type < 0 || type > 2) {
+        return false;
+    }
+    in.read(24 + 24 + 24);
+    const int64_t partitions = in.read(6) + 1;
+    const int64_t groupBook = in.read(8);
+    uint64_t stages = 0;
+    for (int64_t j = 0; j < partitions; ++j) {
+        int64_t cascade = in.read(3);
+        if (in.read(1) == 1) {
+            cascade |= in.read(5) << 3;
+        }
+        for (; cascade > 0; cascade &= cascade - 1) {
+            ++stages;
+        }
+    }
+    in.skip(stages * 8);
+    cost.bytes += kRecordBytes + static_cast<uint64_t>(partitions) * (8 + 8 * 8 + kBlock);
+    if (in.past() || groupBook < 0 || static_cast<size_t>(groupBook) >= books.size()) {
+        return false;
+    }
+    // One decoding map per partition pattern: partitions^dimensions of them, which libvorbis
+    // refuses beyond the group book's entry count.
+    const Book& group = books[static_cast<size_t>(groupBook)];
+    int64_t patterns = 1;
+    for (int64_t d = 0; d < group.dimensions; ++d) {
+        patterns *= partitions;
+        if (patterns > group.entries) {
+            return false;
+        }
+    }
+    cost.bytes += static_cast<uint64_t>(patterns) *
+                  (8 + kBlock + static_cast<uint64_t>(group.dimensions) * 4);
+    return true;
+}
+
+// The cost of one link's setup header, read as far as libvorbis would read it.
+void readSetup(const ogg_packet& packet, SetupCost& cost) {
+    PacketBits in(packet.packet, packet.bytes);
+    in.skip(7 * 8); // packet type and "vorbis"
+    std::vector<Book> books;
+    const int64_t bookCount = in.read(8) + 1;
+    for (int64_t i = 0; i < bookCount; ++i) {
+        if (!readBook(in, cost, books)) {
+            return;
+        }
+    }
+    const int64_t times = in.read(6) + 1;
+    in.skip(static_cast<uint64_t>(times) * 16);
+    const int64_t floors = in.read(6) + 1;
+    for (int64_t i = 0; i < floors; ++i) {
+        if (!readFloor(in, cost)) {
+            return;
+        }
+    }
+    const int64_t residues = in.read(6) + 1;
+    for (int64_t i = 0; i < residues; ++i) {
+        if (!readResidue(in, cost, books)) {
+            return;
+        }
+    }
+    // A record per mapping (the modes' records are small, counted with the link's).
+    cost.bytes += static_cast<uint64_t>(std::max<int64_t>(in.read(6) + 1, 0)) * kRecordBytes;
+}
+
+// The cost of one link's comment header: the vendor string, a pointer and a length per
+// comment, and each comment's own block.
+uint64_t commentCost(const ogg_packet& packet) {
+    PacketBits in(packet.packet, packet.bytes);
+    in.skip(7 * 8);
+    const int64_t vendor = in.read(32);
+    if (vendor < 0 || static_cast<uint64_t>(vendor) > in.bytesLeft()) {
+        return 0;
+    }
+    in.skip(static_cast<uint64_t>(vendor) * 8);
+    uint64_t bytes = static_cast<uint64_t>(vendor) + kBlock;
+    const int64_t comments = in.read(32);
+    if (comments < 0 || static_cast<uint64_t>(comments) > in.bytesLeft() / 4) {
+        return bytes;
+    }
+    bytes += static_cast<uint64_t>(comments + 1) * 12 + 2 * kBlock;
+    for (int64_t i = 0; i < comments; ++i) {
+        const int64_t length = in.read(32);
+        if (length < 0 || static_cast<uint64_t>(length) > in.bytesLeft()) {
+            break;
+        }
+        in.skip(static_cast<uint64_t>(length) * 8);
+        bytes += static_cast<uint64_t>(length) + kBlock;
+    }
+    return bytes;
+}
+
+struct StreamHeaders {
+    ogg_stream_state stream{};
+    int packets = 0;
+};
+
+// The memory the headers of every Vorbis stream in the file ask libvorbis for, and whether a
+// codebook is beyond any encoder's. Pages are read straight from the caller's bytes.
+SetupCost headerCost(const unsigned char* data, uint64_t size, uint64_t stopAbove) {
+    SetupCost total;
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    std::map<int, StreamHeaders> reading; // streams whose three headers are not all read yet
+    const auto drop = [&reading](int serial) {
+        ogg_stream_clear(&reading[serial].stream);
+        reading.erase(serial);
+    };
+    uint64_t fed = 0;
+    ogg_page page;
+    while (!total.refused && total.bytes <= stopAbove) {
+        const int found = ogg_sync_pageout(&sync, &page);
+        if (found == 0) {
+            if (fed == size) {
+                break;
+            }
+            const long chunk = static_cast<long>(std::min<uint64_t>(size - fed, 64 << 10));
+            char* buffer = ogg_sync_buffer(&sync, chunk);
+            if (buffer == nullptr) {
+                break;
+            }
+            std::memcpy(buffer, data + fed, static_cast<size_t>(chunk));
+            ogg_sync_wrote(&sync, chunk);
+            fed += static_cast<uint64_t>(chunk);
+            continue;
+        }
+        if (found < 0) {
+            continue; // bytes skipped to the next page
+        }
+        const int serial = ogg_page_serialno(&page);
+        if (ogg_page_bos(&page)) {
+            if (reading.count(serial) != 0) {
+                drop(serial);
+            }
+            ogg_stream_init(&reading[serial].stream, serial);
+            total.bytes += kLinkBytes;
+        }
+        const auto it = reading.find(serial);
+        if (it == reading.end() || ogg_stream_pagein(&it->second.stream, &page) != 0) {
+            continue;
+        }
+        ogg_packet packet;
+        while (reading.count(serial) != 0 &&
+               ogg_stream_packetout(&it->second.stream, &packet) == 1) {
+            const int index = it->second.packets++;
+            const bool vorbis = packet.bytes >= 7 && packet.packet[0] == 2 * index + 1 &&
+                                std::memcmp(packet.packet + 1, "vorbis", 6) == 0;
+            if (vorbis && index == 1) {
+                total.bytes += commentCost(packet);
+            } else if (vorbis && index == 2) {
+                readSetup(packet, total);
+            }
+            if (!vorbis || index == 2) {
+                drop(serial);
+            }
+        }
+    }
+    for (auto& entry : reading) {
+        ogg_stream_clear(&entry.second.stream);
+    }
+    ogg_sync_clear(&sync);
+    return total;
 }
 
 int16_t toSample(float value) {
@@ -138,6 +530,11 @@ bool AudioDecoder::open(const void* data, uint64_t size) {
     close();
     if (data == nullptr || size == 0 ||
         size > static_cast<uint64_t>(std::numeric_limits<long>::max())) {
+        return false;
+    }
+    const SetupCost headers =
+        headerCost(static_cast<const unsigned char*>(data), size, kMaxHeaderBytes);
+    if (headers.refused || headers.bytes > kMaxHeaderBytes) {
         return false;
     }
     const ov_callbacks callbacks{memoryRead, memorySeek, nullptr, memoryTell};

@@ -7,8 +7,10 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <ogg/ogg.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +22,7 @@
 #include "ife/Ife.h"
 #include "loader/Asset.h"
 #include "loader/Loader.h"
+#include "platform/AudioDecoder.h"
 #include "sync/SyncTracks.h"
 #include "texture/Image.h"
 
@@ -123,6 +126,74 @@ std::string zerosZlib(int megabytes) {
     std::string stream = "\x78\x01";
     for (int i = 0; i < megabytes; ++i) stream += block;
     return stream + std::string("\x03\x00\x00\x00\x00\x00", 6);  // last block; Adler-32 unread
+}
+
+// An Ogg Vorbis stream of headers only, mono 44.1 kHz, whose setup holds 256 codebooks of
+// 8 million entries each: 18 KB that would have libvorbis fill 2 GB of code lengths.
+std::string vorbisWithHugeCodebooks() {
+    const auto packetOf = [](oggpack_buffer& bits, int number) {
+        ogg_packet packet{};
+        packet.packet = oggpack_get_buffer(&bits);
+        packet.bytes = oggpack_bytes(&bits);
+        packet.b_o_s = number == 0;
+        packet.packetno = number;
+        return packet;
+    };
+    const auto header = [](oggpack_buffer& bits, int type) {
+        oggpack_writeinit(&bits);
+        oggpack_write(&bits, static_cast<unsigned long>(type), 8);
+        for (const char c : std::string("vorbis")) oggpack_write(&bits, static_cast<unsigned char>(c), 8);
+    };
+    oggpack_buffer id, comment, setup;
+    header(id, 1);
+    oggpack_write(&id, 0, 32);      // version
+    oggpack_write(&id, 1, 8);       // channels
+    oggpack_write(&id, 44100, 32);  // rate
+    oggpack_write(&id, 0, 32);
+    oggpack_write(&id, 0, 32);
+    oggpack_write(&id, 0, 32);
+    oggpack_write(&id, 8, 4);       // block sizes 256 and 2048
+    oggpack_write(&id, 11, 4);
+    oggpack_write(&id, 1, 1);
+    header(comment, 3);
+    oggpack_write(&comment, 0, 32);  // no vendor, no comments
+    oggpack_write(&comment, 0, 32);
+    oggpack_write(&comment, 1, 1);
+    header(setup, 5);
+    oggpack_write(&setup, 255, 8);  // 256 codebooks
+    const uint32_t entries = (1u << 23) - 1;
+    for (int book = 0; book < 256; ++book) {
+        oggpack_write(&setup, 0x564342, 24);
+        oggpack_write(&setup, 1, 16);  // one dimension
+        oggpack_write(&setup, entries, 24);
+        oggpack_write(&setup, 1, 1);   // lengths in order: 2 of length 1, 4 of length 2, ...
+        oggpack_write(&setup, 0, 5);
+        for (uint32_t given = 0, length = 1; given < entries; ++length) {
+            const uint32_t left = entries - given;
+            const uint32_t count = std::min(left, 1u << length);
+            int width = 0;
+            for (uint32_t v = left; v != 0; v >>= 1) ++width;
+            oggpack_write(&setup, count, width);
+            given += count;
+        }
+        oggpack_write(&setup, 0, 4);  // no values
+    }
+    ogg_stream_state stream;
+    ogg_stream_init(&stream, 1);
+    ogg_packet packets[3] = {packetOf(id, 0), packetOf(comment, 1), packetOf(setup, 2)};
+    std::string file;
+    for (ogg_packet& packet : packets) {
+        ogg_stream_packetin(&stream, &packet);
+        for (ogg_page page; ogg_stream_flush(&stream, &page) != 0;) {
+            file.append(reinterpret_cast<const char*>(page.header), page.header_len);
+            file.append(reinterpret_cast<const char*>(page.body), page.body_len);
+        }
+    }
+    ogg_stream_clear(&stream);
+    oggpack_writeclear(&id);
+    oggpack_writeclear(&comment);
+    oggpack_writeclear(&setup);
+    return file;
 }
 
 // One zip entry as the archive claims it. A claim of 4 GB or more is written the zip64 way:
@@ -246,14 +317,15 @@ TEST_F(HostileContent, ImagesClaimingAbsurdSizesAreRefused) {
     }
 }
 
-// The outcome of Image::Decode in a child process that may map only `extraBytes` more than it
-// has mapped already: ok, and the messages (or "killed").
-struct LimitedDecode {
+// The outcome of `work` in a child process that may map only `extraBytes` more than it has
+// mapped already: its result and messages, or "killed" when it did not exit by itself.
+struct LimitedRun {
     bool ok = false;
     std::string messages;
 };
 
-LimitedDecode decodeWithin(const std::string& bytes, uint64_t extraBytes) {
+template <typename Work>
+LimitedRun runWithin(uint64_t extraBytes, Work work) {
     int channel[2];
     if (pipe(channel) != 0) return {false, "no pipe"};
     const pid_t child = fork();
@@ -270,9 +342,7 @@ LimitedDecode decodeWithin(const std::string& bytes, uint64_t extraBytes) {
         if (pages == 0 || setrlimit(RLIMIT_AS, &asLimit) != 0) _exit(3);
 #endif
         clearErrorList();
-        Image image;
-        const bool ok = Image::Decode(image, static_cast<uint32_t>(bytes.size()),
-                                      reinterpret_cast<const uint8_t*>(bytes.data()));
+        const bool ok = work();
         std::string text;
         for (const std::string& message : errorList()) text += message + "\n";
         const bool written = write(channel[1], text.data(), text.size()) ==
@@ -280,7 +350,7 @@ LimitedDecode decodeWithin(const std::string& bytes, uint64_t extraBytes) {
         _exit(written ? (ok ? 0 : 1) : 2);
     }
     close(channel[1]);
-    LimitedDecode result;
+    LimitedRun result;
     char buffer[4096];
     for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) result.messages.append(buffer, n);
     close(channel[0]);
@@ -298,7 +368,11 @@ LimitedDecode decodeWithin(const std::string& bytes, uint64_t extraBytes) {
 TEST_F(HostileContent, PngDataBeyondItsSizeIsRefusedWithinBudget) {
     const std::string bomb = pngOf(64, 64, 8, 6, 0, zerosZlib(256));
     ASSERT_LT(bomb.size(), 300000u);
-    const LimitedDecode bombed = decodeWithin(bomb, 48u << 20);
+    const LimitedRun bombed = runWithin(48u << 20, [&bomb] {
+        Image image;
+        return Image::Decode(image, static_cast<uint32_t>(bomb.size()),
+                             reinterpret_cast<const uint8_t*>(bomb.data()));
+    });
     EXPECT_FALSE(bombed.ok);
     EXPECT_EQ(bombed.messages, "image data larger than its size needs: 64 x 64\n");
 
@@ -333,6 +407,18 @@ TEST_F(HostileContent, PngDataBeyondItsSizeIsRefusedWithinBudget) {
         EXPECT_EQ(image.width, static_cast<int32_t>(l.width));
         EXPECT_EQ(image.channels, l.channels);
     }
+}
+
+// Music whose headers ask the decoder for gigabytes is refused before it gets them.
+TEST(HostileMusic, HeadersAskingForGigabytesAreRefused) {
+    const std::string ogg = vorbisWithHugeCodebooks();
+    ASSERT_LT(ogg.size(), 20000u);
+    const LimitedRun opened = runWithin(48u << 20, [&ogg] {
+        AudioDecoder decoder;
+        return decoder.open(ogg.data(), ogg.size());
+    });
+    EXPECT_FALSE(opened.ok);
+    EXPECT_EQ(opened.messages, "");
 }
 
 // Entries whose headers lie: a 4 GB claim is refused before any allocation, a plausible but
