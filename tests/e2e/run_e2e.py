@@ -5,9 +5,11 @@ Each case runs the real program on a private Xvfb server, with its working direc
 fresh folder holding the assets it needs (a demo.dat, an ./assets/ folder, or both missing a
 file), drives the real GTK setup dialog with xdotool, dismisses message boxes as they come,
 and checks the exit code, the windows that appeared, the box captions and the stderr lines.
+With --wayland the cases that differ on a desktop run on a headless mutter instead
+(wayland_session.py): the dialog and the boxes native on Wayland, the show through XWayland.
 
 usage: run_e2e.py GL_PROGRAM GLES_PROGRAM BUILD_DIR [--packer PACK] [--only gl|gles]
-                  [--trace LIBRARY] [--case NAME ...] [--keep]
+                  [--trace LIBRARY] [--case NAME ...] [--keep] [--wayland]
 """
 
 import argparse
@@ -24,6 +26,8 @@ import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from xsession import XError, XSession, kill_group  # noqa: E402
+from wayland_session import (NativeWindow, ProtocolTrace, SessionUnavailable,  # noqa: E402
+                             WaylandSession, without_trace)
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import skipping  # noqa: E402
@@ -70,6 +74,8 @@ class Run:
         self.boxes = []  # captions, in the order the boxes appeared
         self.gl_windows = set()
         self._seen_boxes = set()
+        # On a Wayland desktop GTK's windows are native: the program's protocol trace lists them.
+        self.trace = ProtocolTrace(self.stderr_path) if getattr(x, "native", False) else None
         with open(self.stderr_path, "wb") as err, open(os.path.join(cwd, "stdout.txt"),
                                                        "wb") as out:
             limit = None
@@ -86,6 +92,8 @@ class Run:
     # Windows ----------------------------------------------------------------------------------
 
     def dialog(self):
+        if self.trace:
+            return self.trace.windows("^lumenfall$")
         # GTK names its windows after the program; GLFW names its window after the title.
         found = self.x.search("^lumenfall$", self.instance)
         return [w for w in found if self.x.window_name(w) == "lumenfall"]
@@ -96,6 +104,8 @@ class Run:
         return found
 
     def open_boxes(self):
+        if self.trace:
+            return [(w, w.title) for w in self.trace.windows(BOX_CAPTIONS)]
         found = self.x.search(BOX_CAPTIONS, self.instance)
         return [(w, self.x.window_name(w)) for w in found]
 
@@ -145,7 +155,7 @@ class Run:
             self.x.keys(window, "Return")
             if wait_until(lambda: window not in [w for w, _ in self.open_boxes()], 3):
                 return
-        raise Failure("the message box %#x does not go away on Return" % window)
+        raise Failure("the message box %s does not go away on Return" % (window,))
 
     # Process ----------------------------------------------------------------------------------
 
@@ -191,7 +201,8 @@ class Run:
 
     def stderr(self):
         with open(self.stderr_path, "r", errors="replace") as f:
-            return f.read()
+            text = f.read()
+        return without_trace(text) if self.trace else text
 
     def kill(self):
         if self.proc.poll() is None:
@@ -502,6 +513,155 @@ def case_too_many_sync_events_in_the_archive_end_with_a_message(c):
     expect_failure_message(c, "Sync event count error : music.msd", LYING_LIMIT)
 
 
+# On a Wayland desktop ---------------------------------------------------------------------------
+# The dialog and the boxes are native Wayland windows, the show an XWayland window under a window
+# manager: full screen is asked of the window manager (_NET_WM_STATE_FULLSCREEN) rather than taken
+# by bypassing it, and XWayland offers the usual smaller modes besides the monitor's own, emulated
+# for the program that picks one.
+
+def letterbox(width, height):
+    """The 16:9 box the show draws in, centred, as (x, y, width, height)."""
+    box_width, box_height = min(width, height // 9 * 16), min(height, width // 16 * 9)
+    return (width - box_width) // 2, (height - box_height) // 2, box_width, box_height
+
+
+def bar_pixels(width, height, data, box):
+    """How many colour values outside the box are lit. The row and the column touching the box are
+    left out: the sprites' rows reach one row below the box (on Xvfb alike)."""
+    x0, y0, box_width, box_height = box
+    lit = 0
+    for y in range(height):
+        row = data[y * width * 3:(y + 1) * width * 3]
+        if y < y0 - 1 or y > y0 + box_height:
+            lit += bright(row)
+        elif x0 > 1:
+            lit += bright(row[:(x0 - 1) * 3]) + bright(row[(x0 + box_width + 1) * 3:])
+    return lit
+
+
+def bright(values):
+    """How many colour values are above the darkest few (what the eye would call black)."""
+    return len(values.translate(None, bytes(range(9))))
+
+
+def expect_black_bars(c, window, size, pictures, every=0.4):
+    """The window has the mode's size; across `pictures` pictures of it the bars stay black
+    while the box shows something."""
+    box = letterbox(*size)
+    shown = 0
+    for i in range(pictures):
+        if c.run.exited():
+            break
+        width, height, data = c.x.window_picture(window)
+        check((width, height) == size, "window of %dx%d, expected the mode's %dx%d" %
+              ((width, height) + size))
+        lit = bar_pixels(width, height, data, box)
+        if lit:
+            c.x.screenshot(os.path.join(c.artifacts, "bars-%s.png" % c.flavour), window)
+        check(lit == 0, "%d lit colour values outside the %dx%d picture at %d,%d" %
+              ((lit,) + box[2:] + box[:2]))
+        shown += bright(data) > 0
+        time.sleep(every)
+    check(shown, "the letterboxed picture stayed black")
+
+
+def expect_native_dialog(c, run):
+    """The dialog opened natively on Wayland (not on XWayland) and the compositor gave it the
+    keyboard."""
+    dialog = run.wait_dialog()
+    check(isinstance(dialog, NativeWindow), "the dialog is not a Wayland window")
+    check(not c.x.search("^lumenfall$"), "the dialog opened on XWayland")
+    check(wait_until(dialog.focused, 5), "the dialog did not get the keyboard focus")
+    return dialog
+
+
+def wait_show_window(c, run, sizes):
+    """The GL window in full screen at one of `sizes`, at the screen's corner, with the
+    keyboard. Returns the window and its size."""
+    window = run.wait_gl_window()
+    check(wait_until(lambda: "_NET_WM_STATE_FULLSCREEN" in c.x.net_wm_state(window), 10),
+          "the window manager was not asked for full screen: %s" % c.x.net_wm_state(window))
+    geometry = wait_until(lambda: c.x.geometry(window) in [(0, 0) + s for s in sizes], 10)
+    check(geometry, "full-screen window at %s, expected one of %s" % (c.x.geometry(window),
+                                                                       sizes))
+    check(wait_until(lambda: c.x.active_window() == window, 5),
+          "the full-screen window did not get the keyboard focus")
+    return window, c.x.geometry(window)[2:]
+
+
+def case_wayland_enter_plays_full_screen_letterboxed_to_end(c):
+    """Enter in the native dialog: full screen in the monitor's own mode (the first line),
+    black bars above and below the 16:9 picture, the short music to its end, exit 0."""
+    c.assets.archive_only(c.cwd)
+    run = c.start()
+    dialog = expect_native_dialog(c, run)
+    c.x.keys(dialog, "Return")
+    window, _ = wait_show_window(c, run, [SCREEN])
+    opened = time.monotonic()
+    expect_black_bars(c, window, SCREEN, pictures=6)
+    expect_clean_exit(run, 0, LOAD_TIMEOUT + SHORT_MUSIC_SECONDS + 15)
+    shown = time.monotonic() - opened
+    check(shown >= SHORT_MUSIC_SECONDS - 0.5,
+          "the show ended %.1f s after the window opened, before its music could" % shown)
+    check(run.boxes == [] and box_lines(run.stderr()) == [],
+          "unexpected messages %s:\n%s" % (run.boxes, run.stderr()))
+
+
+def case_wayland_smallest_mode_full_screen_then_escape(c):
+    """The last line of the list is XWayland's smallest mode. XWayland emulates it for the
+    program, and a compositor that honours the emulation gives the full-screen window that
+    size (and scales it up): then the picture is letterboxed in it. mutter 43 gives it the
+    monitor's size instead, and the picture takes the mode's size in its lower left corner
+    (the README's Wayland section). Either way Escape exits 0."""
+    modes = c.x.screen_modes()
+    check(len(modes) > 1, "XWayland offers one mode only: %s" % modes)
+    c.assets.folder(c.cwd, short_music=False)
+    run = c.start()
+    c.x.keys(expect_native_dialog(c, run), "Tab", "End", "Return")
+    window, size = wait_show_window(c, run, [modes[-1], SCREEN])
+    if size == modes[-1]:
+        expect_black_bars(c, window, size, pictures=4)
+    else:
+        print("     the window manager made the %dx%d window monitor-sized" % modes[-1])
+    c.x.keys(window, "Escape")
+    expect_clean_exit(run, 0, 15)
+    check(run.boxes == [], "unexpected message boxes %s" % run.boxes)
+
+
+def case_wayland_windowed_then_escape(c):
+    """The sixth line without "fullscreen": a managed window of that mode's size, placed by
+    the window manager; Escape exits 0."""
+    modes = c.x.screen_modes()
+    check(len(modes) > 5, "XWayland offers fewer than six modes: %s" % modes)
+    c.assets.folder(c.cwd, short_music=False)
+    run = c.start()
+    dialog = expect_native_dialog(c, run)
+    c.x.keys(dialog, "Tab", "Down", "Down", "Down", "Down", "Down", "Tab", "space", "Return")
+    window = run.wait_gl_window()
+    check(wait_until(lambda: c.x.active_window() == window, 10),
+          "the window did not get the keyboard focus")
+    x, y, width, height = c.x.geometry(window)
+    check((width, height) == modes[5], "window size %dx%d, expected the mode's %dx%d" %
+          ((width, height) + modes[5]))
+    # The program centres the window; the window manager puts its frame there (the frame's
+    # corner is the reference point), so the picture sits a border and a title bar lower.
+    cx, cy = SCREEN[0] // 2 - width // 2, SCREEN[1] // 2 - height // 2
+    check(cx <= x <= cx + 16 and cy <= y <= cy + 64,
+          "window at %d,%d, expected its frame's corner at %d,%d (centred)" % (x, y, cx, cy))
+    check("_NET_WM_STATE_FULLSCREEN" not in c.x.net_wm_state(window), "the window is full screen")
+    c.x.keys(window, "Escape")
+    expect_clean_exit(run, 0, LOAD_TIMEOUT + 15)
+    check(run.boxes == [], "unexpected message boxes %s" % run.boxes)
+
+
+WAYLAND_CASES = [
+    case_wayland_enter_plays_full_screen_letterboxed_to_end,
+    case_wayland_smallest_mode_full_screen_then_escape,
+    case_wayland_windowed_then_escape,
+    case_dialog_escape,
+    case_missing_music,
+]
+
 CASES = [
     case_enter_plays_archive_to_end,
     case_windowed_is_centred_close_box_while_loading,
@@ -531,13 +691,19 @@ def main():
                              "(default: $LUMENFALL_E2E_TRACE)")
     parser.add_argument("--case", action="append", help="run only cases containing this")
     parser.add_argument("--keep", action="store_true", help="keep the case folders")
+    parser.add_argument("--wayland", action="store_true",
+                        help="run the Wayland desktop's cases on a headless mutter")
     args = parser.parse_args()
-    skipping.require_programs("Xvfb", "xdotool", "ffmpeg")
+    if args.wayland:
+        skipping.require_programs("mutter", "Xwayland", "dbus-daemon", "xdotool", "ffmpeg")
+    else:
+        skipping.require_programs("Xvfb", "xdotool", "ffmpeg")
 
     programs = [os.path.abspath(p) for p, f in ((args.gl, "gl"), (args.gles, "gles"))
                 if args.only in (None, f)]
     trace = os.path.abspath(args.trace) if args.trace else None
-    cases = [c for c in CASES if not args.case or any(s in c.__name__ for s in args.case)]
+    cases = [c for c in (WAYLAND_CASES if args.wayland else CASES)
+             if not args.case or any(s in c.__name__ for s in args.case)]
     artifacts = os.path.join(args.build_dir, "artifacts")
     os.makedirs(artifacts, exist_ok=True)
     for program in programs:  # screens of earlier failures would mislead
@@ -553,7 +719,17 @@ def main():
         except (Failure, subprocess.SubprocessError, OSError) as e:
             print("FAIL cannot prepare the assets: %s" % e)
             return 1
-        with XSession(*SCREEN, log_path=os.path.join(scratch, "xvfb.log")) as x:
+        session = WaylandSession if args.wayland else XSession
+        log = os.path.join(scratch, "mutter.log" if args.wayland else "xvfb.log")
+        try:
+            x = session(*SCREEN, log_path=log)
+            x.start()
+        except SessionUnavailable as e:
+            skipping.skip(str(e))
+        except XError as e:
+            print("FAIL the desktop did not start: %s" % e)
+            return 1
+        with x:
             for program in programs:
                 for case in cases:
                     name = "%s %s" % (os.path.basename(program), case.__name__[5:])
@@ -585,9 +761,12 @@ def main():
                         if c.run:
                             shot = os.path.join(artifacts, "failed-%s.png" % name.replace(" ", "-"))
                             try:
-                                x.screenshot(shot)
-                                print("     screen: %s" % shot)
-                            except (subprocess.SubprocessError, OSError):
+                                # XWayland has no root picture: take the show's window.
+                                shown = c.run.gl_window() if args.wayland else [None]
+                                if shown:
+                                    x.screenshot(shot, shown[0])
+                                    print("     screen: %s" % shot)
+                            except (subprocess.SubprocessError, OSError, XError):
                                 pass
                     finally:
                         if c.run:

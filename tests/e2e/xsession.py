@@ -9,6 +9,7 @@ box is pressed the way a window manager does it, with a WM_DELETE_WINDOW client 
 import ctypes
 import ctypes.util
 import os
+import re
 import select
 import signal
 import subprocess
@@ -33,7 +34,8 @@ class XSession:
     # Lifetime -------------------------------------------------------------------------------
 
     def __enter__(self):
-        self.start()
+        if self._proc is None:
+            self.start()
         return self
 
     def __exit__(self, *exc):
@@ -147,17 +149,21 @@ class XSession:
             self.xdotool("key", key)
             time.sleep(delay)
 
-    def screenshot(self, path):
-        subprocess.run(["import", "-window", "root", path], env=self.env(),
+    def screenshot(self, path, window=None):
+        target = "root" if window is None else "%#x" % window
+        subprocess.run(["import", "-window", target, path], env=self.env(),
                        stdin=subprocess.DEVNULL, capture_output=True, timeout=30, check=True)
 
-    def row(self, y):
-        """The screen's pixel row y as (r, g, b) tuples."""
-        done = subprocess.run(["import", "-window", "root", "-crop", "%dx1+0+%d" % (self.size[0], y),
-                               "-depth", "8", "rgb:-"], env=self.env(), stdin=subprocess.DEVNULL,
-                              capture_output=True, timeout=30, check=True)
-        data = done.stdout
-        return [tuple(data[i:i + 3]) for i in range(0, len(data) - 2, 3)]
+    def window_picture(self, window):
+        """The window's pixels: (width, height, bytes), 3 bytes a pixel, rows top down."""
+        done = subprocess.run(["import", "-window", "%#x" % window, "-depth", "8", "ppm:-"],
+                              env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=30, check=True)
+        header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", done.stdout)
+        if not header:
+            raise XError("no picture of window %#x" % window)
+        width, height = int(header.group(1)), int(header.group(2))
+        return width, height, done.stdout[header.end():]
 
     # The close box ---------------------------------------------------------------------------
 
@@ -212,6 +218,72 @@ class XSession:
         # override_redirect follows the three long event masks (offsets 96, 104, 112).
         return bool(ctypes.c_int.from_buffer(attributes, 120).value)
 
+    def screen_modes(self):
+        """The (width, height) of every mode the X server's RandR offers, largest first."""
+        x11, dpy = self._xlib()
+        xrandr = ctypes.CDLL(ctypes.util.find_library("Xrandr") or "libXrandr.so.2")
+
+        class ModeInfo(ctypes.Structure):
+            _fields_ = [("id", ctypes.c_ulong), ("width", ctypes.c_uint),
+                        ("height", ctypes.c_uint), ("dotClock", ctypes.c_ulong)] + \
+                       [(n, ctypes.c_uint) for n in ("hSyncStart", "hSyncEnd", "hTotal",
+                                                     "hSkew", "vSyncStart", "vSyncEnd",
+                                                     "vTotal")] + \
+                       [("name", ctypes.c_char_p), ("nameLength", ctypes.c_uint),
+                        ("modeFlags", ctypes.c_ulong)]
+
+        class Resources(ctypes.Structure):
+            _fields_ = [("timestamp", ctypes.c_ulong), ("configTimestamp", ctypes.c_ulong),
+                        ("ncrtc", ctypes.c_int), ("crtcs", ctypes.c_void_p),
+                        ("noutput", ctypes.c_int), ("outputs", ctypes.c_void_p),
+                        ("nmode", ctypes.c_int), ("modes", ctypes.POINTER(ModeInfo))]
+
+        xrandr.XRRGetScreenResourcesCurrent.restype = ctypes.POINTER(Resources)
+        xrandr.XRRGetScreenResourcesCurrent.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        xrandr.XRRFreeScreenResources.argtypes = [ctypes.c_void_p]
+        resources = xrandr.XRRGetScreenResourcesCurrent(dpy, x11.XDefaultRootWindow(dpy))
+        if not resources:
+            raise XError("RandR gave no screen resources")
+        r = resources.contents
+        modes = {(r.modes[i].width, r.modes[i].height) for i in range(r.nmode)}
+        xrandr.XRRFreeScreenResources(resources)
+        return sorted(modes, key=lambda m: (-m[0] * m[1], -m[0]))
+
+    def net_wm_state(self, window):
+        """The names in the window's _NET_WM_STATE (what a window manager was asked to do)."""
+        return [self._atom_name(a) for a in self._property(window, b"_NET_WM_STATE")]
+
+    def active_window(self):
+        """The window manager's _NET_ACTIVE_WINDOW, None without a window manager."""
+        x11, dpy = self._xlib()
+        values = self._property(x11.XDefaultRootWindow(dpy), b"_NET_ACTIVE_WINDOW")
+        return values[0] if values else None
+
+    def _property(self, window, name):
+        """A 32-bit property's values (atoms, windows) as integers."""
+        x11, dpy = self._xlib()
+        actual_type, actual_format = ctypes.c_ulong(), ctypes.c_int()
+        count, after = ctypes.c_ulong(), ctypes.c_ulong()
+        data = ctypes.POINTER(ctypes.c_ulong)()
+        status = x11.XGetWindowProperty(
+            dpy, ctypes.c_ulong(window), x11.XInternAtom(dpy, name, False), 0, 64, False, 0,
+            ctypes.byref(actual_type), ctypes.byref(actual_format), ctypes.byref(count),
+            ctypes.byref(after), ctypes.byref(data))
+        if status != 0 or not data:
+            return []
+        values = [data[i] for i in range(count.value)] if actual_format.value == 32 else []
+        x11.XFree(data)
+        return values
+
+    def _atom_name(self, atom):
+        x11, dpy = self._xlib()
+        name = x11.XGetAtomName(dpy, ctypes.c_ulong(atom))
+        if not name:
+            return None
+        text = ctypes.string_at(name).decode()
+        x11.XFree(name)
+        return text
+
     def _xlib(self):
         if self._dpy is None:
             x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
@@ -227,6 +299,13 @@ class XSession:
             x11.XFree.argtypes = [ctypes.c_void_p]
             x11.XGetWindowAttributes.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
                                                  ctypes.c_void_p]
+            x11.XDefaultRootWindow.restype = ctypes.c_ulong
+            x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+            x11.XGetWindowProperty.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong,
+                                               ctypes.c_long, ctypes.c_long, ctypes.c_int,
+                                               ctypes.c_ulong] + [ctypes.c_void_p] * 5
+            x11.XGetAtomName.restype = ctypes.c_void_p
+            x11.XGetAtomName.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
             # A vanished window must give a failed call, not end the test process.
             handler_type = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
             self._error_handler = handler_type(lambda d, e: 0)
