@@ -32,8 +32,9 @@ test_packages=(
     # sound: real sound servers for the tests (PulseAudio, and PipeWire with its session
     # manager and its PulseAudio service on a private session bus)
     pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
-    # a Wayland desktop for the tests: compositors with XWayland
-    weston xwayland mutter
+    # a Wayland desktop for the tests: GNOME's compositor with XWayland, typed into through
+    # its remote-desktop service (from Python, through GObject)
+    mutter xwayland python3-gi
     # reading titles in rendered frames
     tesseract-ocr tesseract-ocr-eng
     # installing and packaging
