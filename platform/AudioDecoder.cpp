@@ -526,15 +526,22 @@ void AudioDecoder::ituWeights(int channels, int channel, float& left, float& rig
     }
 }
 
+bool AudioDecoder::headersFit(const void* data, uint64_t size) {
+    if (data == nullptr) {
+        return false;
+    }
+    const SetupCost headers =
+        headerCost(static_cast<const unsigned char*>(data), size, kMaxHeaderBytes);
+    return !headers.refused && headers.bytes <= kMaxHeaderBytes;
+}
+
 bool AudioDecoder::open(const void* data, uint64_t size) {
     close();
     if (data == nullptr || size == 0 ||
         size > static_cast<uint64_t>(std::numeric_limits<long>::max())) {
         return false;
     }
-    const SetupCost headers =
-        headerCost(static_cast<const unsigned char*>(data), size, kMaxHeaderBytes);
-    if (headers.refused || headers.bytes > kMaxHeaderBytes) {
+    if (!headersFit(data, size)) {
         return false;
     }
     const ov_callbacks callbacks{memoryRead, memorySeek, nullptr, memoryTell};

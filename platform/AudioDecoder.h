@@ -16,8 +16,13 @@ public:
     AudioDecoder(const AudioDecoder&) = delete;
     AudioDecoder& operator=(const AudioDecoder&) = delete;
 
-    // False for anything that is not a whole-headed Ogg Vorbis stream of 1 to 8 channels.
+    // False for anything that is not a whole-headed Ogg Vorbis stream of 1 to 8 channels, or
+    // whose headers do not fit (below).
     bool open(const void* data, uint64_t size);
+    // Whether the tables the stream's headers (every chained link's) ask libvorbis for fit in
+    // the decoder's fixed budget: a few header bytes can ask for gigabytes. Anything that
+    // hands bytes to libvorbis checks this first.
+    static bool headersFit(const void* data, uint64_t size);
     void close();
     bool isOpen() const { return opened; }
 
