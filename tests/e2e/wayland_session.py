@@ -10,7 +10,6 @@ its own protocol trace (in its stderr) tells which toplevels it opened, their ti
 one holds the keyboard focus.
 """
 
-import ctypes
 import glob
 import os
 import re
@@ -138,7 +137,10 @@ class WaylandSession(XSession):
             self._keys.stdin.close()
             kill_group(self._keys)
             self._keys = None
+        compositor = self._proc.pid if self._proc else None
         super().stop()  # our X connection, then mutter with XWayland
+        if compositor:
+            remove_x_locks(compositor)
         if self._bus:
             kill_group(self._bus)
             self._bus = None
@@ -334,6 +336,20 @@ def ensure_x11_socket_folder():
     if mode is None:
         os.mkdir(X11_SOCKETS)
     os.chmod(X11_SOCKETS, 0o1777)
+
+
+def remove_x_locks(pid):
+    """mutter leaves its X displays' lock files and sockets behind when it is ended; other X
+    servers would take them over, but they need not wait for that."""
+    for lock in glob.glob("/tmp/.X*-lock"):
+        if read_text(lock).strip() != str(pid):
+            continue
+        number = os.path.basename(lock)[2:-5]
+        for path in (lock, os.path.join(X11_SOCKETS, "X" + number)):
+            try:
+                os.remove(path)
+            except OSError:
+                pass
 
 
 def gi_python():
