@@ -31,6 +31,7 @@ class PulseServer:
     def __init__(self, sink=SINK):
         self.sink = sink
         self.proc = None
+        self.others = []
         self.runtime = None
 
     def __enter__(self):
@@ -68,6 +69,15 @@ class PulseServer:
         env.pop("PULSE_SERVER", None)
         return env
 
+    def _log_tail(self):
+        try:
+            self.log.flush()
+            with open(os.path.join(self.runtime, "server.log"), "rb") as f:
+                tail = f.read()[-1500:].decode("utf-8", "replace")
+            return "\n--- server log ---\n" + tail if tail else ""
+        except OSError:
+            return ""
+
     def _answers(self):
         return subprocess.run(["pactl", "info"], env=self.env(), capture_output=True).returncode == 0
 
@@ -89,13 +99,17 @@ class PulseServer:
             self.proc.wait(timeout=10)
 
     def stop(self):
-        if self.alive():
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.kill()
+        """The server first, then what it needs (PipeWire's), then its folder."""
+        for proc in [self.proc] + list(reversed(self.others)):
+            if proc is not None and proc.poll() is None:
+                proc.terminate()
+                try:
+                    proc.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait(timeout=10)
         self.proc = None
+        self.others = []
         if self.runtime:
             self.log.close()
             shutil.rmtree(self.runtime, ignore_errors=True)
@@ -103,53 +117,67 @@ class PulseServer:
 
 
 class PipeWireServer(PulseServer):
-    """PipeWire, its session manager and its PulseAudio-compatible server; the null sink is
-    loaded through that server as a PulseAudio client would."""
+    """PipeWire, its session manager and its PulseAudio-compatible server on a session bus of
+    their own; the null sink is loaded through that server as a PulseAudio client would."""
 
-    def start(self, timeout=15):
+    def start(self, timeout=20):
         tools = ("pipewire", "pipewire-pulse", "wireplumber", "pactl", "dbus-daemon")
         missing = [t for t in tools if shutil.which(t) is None]
         if missing:
             raise NoServer("not installed: " + " ".join(missing))
         env = self._run_dir()
         self.others = []
-        # The session manager wants a session bus; it gets one of its own.
-        bus = "unix:path=%s/bus" % self.runtime
-        env["DBUS_SESSION_BUS_ADDRESS"] = bus
-        self.others.append(subprocess.Popen(
-            ["dbus-daemon", "--session", "--nofork", "--address=" + bus], env=env,
-            stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log, start_new_session=True))
-        time.sleep(0.3)
-        for name in ("pipewire", "wireplumber"):
-            self.others.append(subprocess.Popen(
-                [name], env=env, stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log,
-                start_new_session=True))
-            time.sleep(0.5)
-        self.proc = subprocess.Popen(["pipewire-pulse"], env=env, stdin=subprocess.DEVNULL,
-                                     stdout=self.log, stderr=self.log, start_new_session=True)
         deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline and self.proc.poll() is None:
-            if self._answers():
-                for command in (["load-module", "module-null-sink", "sink_name=" + self.sink],
-                                ["set-default-sink", self.sink]):
-                    subprocess.run(["pactl"] + command, env=self.env(), capture_output=True)
-                time.sleep(0.5)
-                return
-            time.sleep(0.1)
-        self.stop()
-        raise NoServer("pipewire did not start")
+        try:
+            # The session manager wants a session bus; it gets one of its own.
+            bus = os.path.join(self.runtime, "bus")
+            env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + bus
+            env["PIPEWIRE_RUNTIME_DIR"] = self.runtime
+            self._spawn(["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                         "--address=unix:path=" + bus], env)
+            self._wait(lambda: os.path.exists(bus), deadline, "the session bus")
+            self._spawn(["pipewire"], env)
+            socket = os.path.join(self.runtime, "pipewire-0")
+            self._wait(lambda: os.path.exists(socket), deadline, "pipewire")
+            self._spawn(["wireplumber"], env)
+            self.proc = subprocess.Popen(["pipewire-pulse"], env=env, stdin=subprocess.DEVNULL,
+                                         stdout=self.log, stderr=self.log,
+                                         start_new_session=True)
+            self._wait(self._answers, deadline, "pipewire-pulse")
+            subprocess.run(["pactl", "load-module", "module-null-sink",
+                            "sink_name=" + self.sink], env=self.env(), capture_output=True,
+                           timeout=10)
+            self._wait(self._has_sink, deadline, "the null sink")
+            subprocess.run(["pactl", "set-default-sink", self.sink], env=self.env(),
+                           capture_output=True, timeout=10)
+        except (NoServer, OSError, subprocess.SubprocessError) as e:
+            log = self._log_tail()
+            self.stop()
+            raise NoServer("pipewire did not start: %s%s" % (e, log))
 
-    def stop(self):
-        super().stop()
-        for other in reversed(getattr(self, "others", [])):
-            if other.poll() is None:
-                other.terminate()
-                try:
-                    other.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    other.kill()
-                    other.wait()
-        self.others = []
+    def _spawn(self, command, env):
+        self.others.append(subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL,
+                                            stdout=self.log, stderr=self.log,
+                                            start_new_session=True))
+
+    def _wait(self, ready, deadline, what):
+        while time.monotonic() < deadline:
+            if any(p.poll() is not None for p in self.others + [self.proc] if p):
+                raise NoServer("%s: a server process ended" % what)
+            if ready():
+                return
+            time.sleep(0.05)
+        raise NoServer("%s did not come up" % what)
+
+    def _has_sink(self):
+        sinks = subprocess.run(["pactl", "list", "short", "sinks"], env=self.env(),
+                               capture_output=True, text=True, timeout=10).stdout
+        return any(line.split("\t")[1:2] == [self.sink] for line in sinks.splitlines())
+
+
+def server_class(argv):
+    """The server a command line asks for: --pipewire, else PulseAudio."""
+    return PipeWireServer if "--pipewire" in argv else PulseServer
 
 
 def skip_or_fail(reason):
@@ -167,7 +195,7 @@ def main(argv):
         return 2
     command = argv[argv.index("--") + 1:]
     try:
-        server = PipeWireServer() if "--pipewire" in argv[:argv.index("--")] else PulseServer()
+        server = server_class(argv[:argv.index("--")])()
         server.start()
     except NoServer as e:
         return skip_or_fail(str(e))

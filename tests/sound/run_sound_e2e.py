@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """The show with a real sound server: lumenfall-gles under Xvfb, playing through a private
-PulseAudio server whose null sink is recorded from its monitor.
+PulseAudio server (PipeWire with --pipewire) whose null sink is recorded from its monitor.
 
 Cases: the recording holds the music (it correlates with the decoded "music.ogg", a 48 kHz
 sweep); the server stopped in the middle of the show leaves the show running to its end on
 its own clock. Both keep stderr free of lines the program did not write.
 
-usage: run_sound_e2e.py GLES_PROGRAM BUILD_DIR
+usage: run_sound_e2e.py [--pipewire] GLES_PROGRAM BUILD_DIR
 Exit status 77 (skipped) when no server can start, 1 instead when CI is set.
 """
 
@@ -22,7 +22,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-from pulse_server import NoServer, PulseServer, skip_or_fail  # noqa: E402
+from pulse_server import NoServer, server_class, skip_or_fail  # noqa: E402
 from run_e2e import Failure, Run, check, wait_until  # noqa: E402
 from xsession import XSession  # noqa: E402
 
@@ -181,12 +181,14 @@ CASES = [case_music_is_heard, case_server_stopped_mid_show]
 
 
 def main():
-    if len(sys.argv) != 3:
+    args = [a for a in sys.argv[1:] if a != "--pipewire"]
+    if len(args) != 2:
         print(__doc__)
         return 2
-    program, build_dir = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+    program, build_dir = os.path.abspath(args[0]), os.path.abspath(args[1])
+    Server = server_class(sys.argv[1:])
     try:
-        with PulseServer():
+        with Server():
             pass
     except NoServer as e:
         return skip_or_fail(str(e))
@@ -197,7 +199,7 @@ def main():
             for case in CASES:
                 started = time.monotonic()
                 try:
-                    with PulseServer() as server:
+                    with Server() as server:
                         os.environ.update(server.env())
                         case(x, program, build_dir, scratch, server)
                     print("PASS %s (%.1f s)" % (case.__name__[5:], time.monotonic() - started),
