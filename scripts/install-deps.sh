@@ -43,10 +43,11 @@ test_packages=(
     emscripten chromium python3-websocket
 )
 
-# The arm64 libraries are the play libraries of the arm64 side.
+# The arm64 libraries are the play libraries of the arm64 side (GLM is headers for every
+# architecture at once, so the build machine's serves both).
 arm64_host_packages=(crossbuild-essential-arm64 qemu-user-static binfmt-support)
 arm64_libraries=(
-    libglfw3-dev libglew-dev libegl-dev libgles-dev libgl-dev libglm-dev
+    libglfw3-dev libglew-dev libegl-dev libgles-dev libgl-dev libstb-dev
     libminizip-dev zlib1g-dev libvorbis-dev libogg-dev libsdl2-dev libgtk-3-dev
     libpulse-dev libasound2-dev libgtest-dev libgmock-dev
     libegl-mesa0 libgl1-mesa-dri libgles2 libglx-mesa0

@@ -47,14 +47,16 @@ run_capture() {
     # EGL unloads Mesa's driver at exit, before the leak check runs; the driver's globals go
     # with it, so whatever they pointed to would read as leaked, in a module with no name left
     # to suppress. Keeping the modules mapped (RTLD_NODELETE) lets the check see them as they are.
+    # Mesa's drivers live in this architecture's multiarch folder (x86_64-linux-gnu, ...).
     cat >"$work/keep_mesa.c" <<'SHIM'
 #include <dlfcn.h>
 __attribute__((constructor)) static void keepMesaMapped(void) {
     dlopen("libEGL_mesa.so.0", RTLD_NOW | RTLD_NODELETE);
-    dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
+    dlopen(MESA_DRIVER, RTLD_NOW | RTLD_NODELETE);
 }
 SHIM
-    cc -shared -fPIC -o "$work/keep_mesa.so" "$work/keep_mesa.c" -ldl
+    cc -shared -fPIC -DMESA_DRIVER="\"/usr/lib/$(cc -print-multiarch)/dri/swrast_dri.so\"" \
+        -o "$work/keep_mesa.so" "$work/keep_mesa.c" -ldl
     local asan_runtime
     asan_runtime=$("${CXX:-c++}" -print-file-name=libasan.so)
     local log=$work/capture/stderr.txt status=0

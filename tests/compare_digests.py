@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
 """Runs two builds of the digest program and requires the same digests from both.
 
+usage: compare_digests.py BASELINE OTHER [ARGUMENTS...]
+The other build is a command: a program of another architecture may come after its emulator.
+
 Exit 0 when they agree, 1 when they differ or one fails, 77 (skipped) when the second cannot
 run on this processor; with CI set in the environment a skip is a failure.
 """
@@ -12,14 +15,14 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "sup
 from skipping import SKIP_CODE, skip  # noqa: E402
 
 
-def run(program):
-    result = subprocess.run([program], capture_output=True, text=True, timeout=240)
+def run(command):
+    result = subprocess.run(command, capture_output=True, text=True, timeout=240)
     return result.returncode, result.stdout, result.stderr
 
 
 def main():
-    baseline, other = sys.argv[1], sys.argv[2]
-    code, base_out, base_err = run(baseline)
+    baseline, other = sys.argv[1], sys.argv[2:]
+    code, base_out, base_err = run([baseline])
     if code != 0:
         print(f"{baseline} failed with {code}:\n{base_out}{base_err}")
         return 1
@@ -27,7 +30,7 @@ def main():
     if code == SKIP_CODE:
         skip(other_out.strip())
     if code != 0:
-        print(f"{other} failed with {code}:\n{other_out}{other_err}")
+        print(f"{' '.join(other)} failed with {code}:\n{other_out}{other_err}")
         return 1
     base_lines, other_lines = base_out.splitlines(), other_out.splitlines()
     print(base_out, end="")

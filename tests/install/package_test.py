@@ -30,10 +30,18 @@ def run(command, cwd=None, timeout=600):
                           stdin=subprocess.DEVNULL)
 
 
+def package_architecture():
+    """The architecture the build makes its package for: the build machine's, or in a cross
+    build the target's."""
+    with open(os.path.join(BUILD, "CPackConfig.cmake")) as f:
+        found = re.search(r'set\(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "([^"]+)"\)', f.read())
+    return found.group(1) if found else run(["dpkg", "--print-architecture"]).stdout.strip()
+
+
 class DebianPackage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        arch = run(["dpkg", "--print-architecture"]).stdout.strip()
+        arch = package_architecture()
         cls.deb = os.path.join(BUILD, "lumenfall_%s_%s.deb" % (VERSION, arch))
         if os.path.exists(cls.deb):
             os.remove(cls.deb)

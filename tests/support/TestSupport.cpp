@@ -19,7 +19,7 @@ namespace {
 // driver's own allocations as leaks from an unknown module. Keeping it mapped avoids that.
 const bool g_driverKeptLoaded = [] {
     dlopen("libEGL_mesa.so.0", RTLD_NOW | RTLD_NODELETE);
-    dlopen("/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", RTLD_NOW | RTLD_NODELETE);
+    dlopen(LUMENFALL_MESA_DRIVER, RTLD_NOW | RTLD_NODELETE);
     return true;
 }();
 }  // namespace
