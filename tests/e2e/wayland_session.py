@@ -73,8 +73,8 @@ class WaylandSession(XSession):
         env["XDG_RUNTIME_DIR"] = self.runtime
         # Nothing of the user's desktop settings is read or written.
         env["GSETTINGS_BACKEND"] = "memory"
-        env["XDG_CONFIG_HOME"] = os.path.join(self.runtime, "config")
-        env["XDG_CACHE_HOME"] = os.path.join(self.runtime, "cache")
+        for name in ("CONFIG", "CACHE", "DATA", "STATE"):
+            env["XDG_%s_HOME" % name] = os.path.join(self.runtime, name.lower())
         if self._bus_address:
             env["DBUS_SESSION_BUS_ADDRESS"] = self._bus_address
         return env
@@ -124,10 +124,10 @@ class WaylandSession(XSession):
 
     def _start_keys(self, python, timeout):
         script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "remote_keys.py")
-        self._keys = subprocess.Popen([python, script], env=self._base_env(),
-                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                      stderr=subprocess.DEVNULL, text=True,
-                                      start_new_session=True)
+        with open(self._log_path, "ab") as log:  # its complaints go beside mutter's
+            self._keys = subprocess.Popen([python, script], env=self._base_env(),
+                                          stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                          stderr=log, text=True, start_new_session=True)
         if read_line(self._keys.stdout, timeout).strip() != "ready":
             raise XError("the compositor's remote-desktop keyboard did not start:\n" +
                          tail(self._log_path))

@@ -165,6 +165,14 @@ class XSession:
         width, height = int(header.group(1)), int(header.group(2))
         return width, height, done.stdout[header.end():]
 
+    def row(self, y):
+        """The screen's pixel row y as (r, g, b) tuples."""
+        done = subprocess.run(["import", "-window", "root", "-crop", "%dx1+0+%d" % (self.size[0], y),
+                               "-depth", "8", "rgb:-"], env=self.env(), stdin=subprocess.DEVNULL,
+                              capture_output=True, timeout=30, check=True)
+        data = done.stdout
+        return [tuple(data[i:i + 3]) for i in range(0, len(data) - 2, 3)]
+
     # The close box ---------------------------------------------------------------------------
 
     def press_close_box(self, window):
