@@ -1,6 +1,7 @@
 #include "platform/AudioDecoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -79,8 +80,8 @@ long memoryTell(void* datasource) {
 // LSb-first bits of one packet, as libogg's oggpack reads them: -1 once past the end.
 class PacketBits {
 public:
-    PacketBits(const unsigned char* bytes, long count)
-        : data(bytes), bits(static_cast<uint64_t>(count > 0 ? count : 0) * 8) {}
+    PacketBits(const unsigned char* bytes, size_t count) : data(bytes), bits(uint64_t{count} * 8) {}
+    // At most 32 bits at a time.
     int64_t read(int count) {
         if (count <= 0) {
             return 0;
@@ -252,7 +253,7 @@ bool readFloor(PacketBits& in, SetupCost& cost) {
     const int64_t type = in.read(16);
     cost.bytes += kRecordBytes;
     if (type == 0) {
-        in.read(8 + 16 + 16 + 6 + 8);
+        in.skip(8 + 16 + 16 + 6 + 8); // order, rate, bark map size, amplitude bits and offset
         const int64_t bookCount = in.read(4) + 1;
         in.skip(static_cast<uint64_t>(bookCount) * 8);
         cost.bytes += kFloorLookBytes;
@@ -294,7 +295,7 @@ bool readResidue(PacketBits& in, SetupCost& cost, const std::vector<Book>& books
     if (type < 0 || type > 2) {
         return false;
     }
-    in.read(24 + 24 + 24);
+    in.skip(24 + 24 + 24); // begin, end, partition size
     const int64_t partitions = in.read(6) + 1;
     const int64_t groupBook = in.read(8);
     uint64_t stages = 0;
@@ -328,8 +329,8 @@ bool readResidue(PacketBits& in, SetupCost& cost, const std::vector<Book>& books
 }
 
 // The cost of one link's setup header, read as far as libvorbis would read it.
-void readSetup(const ogg_packet& packet, SetupCost& cost) {
-    PacketBits in(packet.packet, packet.bytes);
+void readSetup(const std::vector<unsigned char>& packet, SetupCost& cost) {
+    PacketBits in(packet.data(), packet.size());
     in.skip(7 * 8); // packet type and "vorbis"
     std::vector<Book> books;
     const int64_t bookCount = in.read(8) + 1;
@@ -358,8 +359,8 @@ void readSetup(const ogg_packet& packet, SetupCost& cost) {
 
 // The cost of one link's comment header: the vendor string, a pointer and a length per
 // comment, and each comment's own block.
-uint64_t commentCost(const ogg_packet& packet) {
-    PacketBits in(packet.packet, packet.bytes);
+uint64_t commentCost(const std::vector<unsigned char>& packet) {
+    PacketBits in(packet.data(), packet.size());
     in.skip(7 * 8);
     const int64_t vendor = in.read(32);
     if (vendor < 0 || static_cast<uint64_t>(vendor) > in.bytesLeft()) {
@@ -383,75 +384,136 @@ uint64_t commentCost(const ogg_packet& packet) {
     return bytes;
 }
 
+// Ogg pages read straight from the caller's bytes, as libogg finds them: a page starts with
+// "OggS" and must match its checksum, else the search goes on from the next byte.
+uint32_t oggChecksum(const unsigned char* bytes, size_t count) {
+    static const auto table = [] {
+        std::array<uint32_t, 256> entries{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t value = i << 24;
+            for (int bit = 0; bit < 8; ++bit) {
+                value = value & 0x80000000u ? (value << 1) ^ 0x04c11db7u : value << 1;
+            }
+            entries[i] = value;
+        }
+        return entries;
+    }();
+    uint32_t crc = 0;
+    for (size_t i = 0; i < count; ++i) {
+        // The checksum field itself (bytes 22 to 25) counts as zeros.
+        const uint32_t byte = i >= 22 && i < 26 ? 0 : bytes[i];
+        crc = (crc << 8) ^ table[((crc >> 24) ^ byte) & 0xff];
+    }
+    return crc;
+}
+
+struct OggPage {
+    const unsigned char* header = nullptr; // 27 bytes, then the segment table
+    const unsigned char* body = nullptr;
+    uint64_t size = 0; // header, table and body
+    int segments() const { return header[26]; }
+    bool continued() const { return (header[5] & 1) != 0; }
+    bool first() const { return (header[5] & 2) != 0; }
+    uint32_t serial() const {
+        return uint32_t{header[14]} | uint32_t{header[15]} << 8 | uint32_t{header[16]} << 16 |
+               uint32_t{header[17]} << 24;
+    }
+};
+
+// The next whole page at or after `at`; false when none is left.
+bool nextOggPage(const unsigned char* data, uint64_t size, uint64_t& at, OggPage& page) {
+    for (; size - at >= 27; ++at) {
+        const unsigned char* header = data + at;
+        if (std::memcmp(header, "OggS", 4) != 0 || header[4] != 0) {
+            continue;
+        }
+        const uint64_t tableEnd = 27 + uint64_t{header[26]};
+        if (size - at < tableEnd) {
+            continue;
+        }
+        uint64_t bodySize = 0;
+        for (uint64_t i = 27; i < tableEnd; ++i) {
+            bodySize += header[i];
+        }
+        if (size - at - tableEnd < bodySize) {
+            continue;
+        }
+        const uint32_t stored = uint32_t{header[22]} | uint32_t{header[23]} << 8 |
+                                uint32_t{header[24]} << 16 | uint32_t{header[25]} << 24;
+        if (oggChecksum(header, static_cast<size_t>(tableEnd + bodySize)) != stored) {
+            continue;
+        }
+        page = OggPage{header, header + tableEnd, tableEnd + bodySize};
+        at += page.size;
+        return true;
+    }
+    return false;
+}
+
+// One stream's header packets as its pages bring them in.
 struct StreamHeaders {
-    ogg_stream_state stream{};
+    std::vector<unsigned char> partial; // a packet still running on into the next page
+    bool partialValid = false;
     int packets = 0;
 };
 
 // The memory the headers of every Vorbis stream in the file ask libvorbis for, and whether a
-// codebook is beyond any encoder's. Pages are read straight from the caller's bytes.
+// codebook is beyond any encoder's. Stops early once past `stopAbove`.
 SetupCost headerCost(const unsigned char* data, uint64_t size, uint64_t stopAbove) {
     SetupCost total;
-    ogg_sync_state sync;
-    ogg_sync_init(&sync);
-    std::map<int, StreamHeaders> reading; // streams whose three headers are not all read yet
-    const auto drop = [&reading](int serial) {
-        ogg_stream_clear(&reading[serial].stream);
-        reading.erase(serial);
-    };
-    uint64_t fed = 0;
-    ogg_page page;
-    while (!total.refused && total.bytes <= stopAbove) {
-        const int found = ogg_sync_pageout(&sync, &page);
-        if (found == 0) {
-            if (fed == size) {
-                break;
-            }
-            const long chunk = static_cast<long>(std::min<uint64_t>(size - fed, 64 << 10));
-            char* buffer = ogg_sync_buffer(&sync, chunk);
-            if (buffer == nullptr) {
-                break;
-            }
-            std::memcpy(buffer, data + fed, static_cast<size_t>(chunk));
-            ogg_sync_wrote(&sync, chunk);
-            fed += static_cast<uint64_t>(chunk);
-            continue;
-        }
-        if (found < 0) {
-            continue; // bytes skipped to the next page
-        }
-        const int serial = ogg_page_serialno(&page);
-        if (ogg_page_bos(&page)) {
-            if (reading.count(serial) != 0) {
-                drop(serial);
-            }
-            ogg_stream_init(&reading[serial].stream, serial);
+    std::map<uint32_t, StreamHeaders> reading; // streams whose headers are not all read yet
+    uint64_t at = 0;
+    OggPage page;
+    while (!total.refused && total.bytes <= stopAbove && nextOggPage(data, size, at, page)) {
+        const uint32_t serial = page.serial();
+        if (page.first()) {
+            reading[serial] = StreamHeaders{};
             total.bytes += kLinkBytes;
         }
         const auto it = reading.find(serial);
-        if (it == reading.end() || ogg_stream_pagein(&it->second.stream, &page) != 0) {
+        if (it == reading.end()) {
             continue;
         }
-        ogg_packet packet;
-        while (reading.count(serial) != 0 &&
-               ogg_stream_packetout(&it->second.stream, &packet) == 1) {
-            const int index = it->second.packets++;
-            const bool vorbis = packet.bytes >= 7 && packet.packet[0] == 2 * index + 1 &&
-                                std::memcmp(packet.packet + 1, "vorbis", 6) == 0;
+        StreamHeaders& stream = it->second;
+        // A page that does not continue the packet in hand drops it, as a gap does in libogg;
+        // one that continues a packet whose start was never seen skips that packet's end.
+        bool skipping = page.continued() && !stream.partialValid;
+        if (!page.continued()) {
+            stream.partial.clear();
+        }
+        const unsigned char* segment = page.body;
+        bool done = false;
+        for (int i = 0; i < page.segments() && !done; ++i) {
+            const unsigned lacing = page.header[27 + i];
+            if (!skipping) {
+                stream.partial.insert(stream.partial.end(), segment, segment + lacing);
+            }
+            segment += lacing;
+            stream.partialValid = lacing == 255 && !skipping;
+            if (lacing == 255) {
+                continue;
+            }
+            if (skipping) {
+                skipping = false;
+                continue;
+            }
+            // A whole packet: the stream's first three are its headers.
+            const int index = stream.packets++;
+            const std::vector<unsigned char>& bytes = stream.partial;
+            const bool vorbis = bytes.size() >= 7 && bytes[0] == 2 * index + 1 &&
+                                std::memcmp(bytes.data() + 1, "vorbis", 6) == 0;
             if (vorbis && index == 1) {
-                total.bytes += commentCost(packet);
+                total.bytes += commentCost(bytes);
             } else if (vorbis && index == 2) {
-                readSetup(packet, total);
+                readSetup(bytes, total);
             }
-            if (!vorbis || index == 2) {
-                drop(serial);
-            }
+            stream.partial.clear();
+            done = !vorbis || index == 2;
+        }
+        if (done) {
+            reading.erase(serial);
         }
     }
-    for (auto& entry : reading) {
-        ogg_stream_clear(&entry.second.stream);
-    }
-    ogg_sync_clear(&sync);
     return total;
 }
 
