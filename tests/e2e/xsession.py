@@ -156,9 +156,12 @@ class XSession:
 
     def window_picture(self, window):
         """The window's pixels: (width, height, bytes), 3 bytes a pixel, rows top down."""
-        done = subprocess.run(["import", "-window", "%#x" % window, "-depth", "8", "ppm:-"],
-                              env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=30, check=True)
+        try:
+            done = subprocess.run(["import", "-window", "%#x" % window, "-depth", "8", "ppm:-"],
+                                  env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
+                                  timeout=15, check=True)
+        except subprocess.SubprocessError as e:
+            raise XError("no picture of window %#x: %s" % (window, e))
         header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", done.stdout)
         if not header:
             raise XError("no picture of window %#x" % window)
