@@ -207,6 +207,9 @@ bool readBook(PacketBits& in, SetupCost& cost, std::vector<Book>& books) {
         }
     } else if (ordered == 1) {
         int64_t length = in.read(5) + 1;
+        if (length <= 0) {
+            return false;
+        }
         cost.bytes += static_cast<uint64_t>(entries) + kBlock;
         for (int64_t i = 0; i < entries; ++length) {
             const int64_t count = in.read(bitLength(static_cast<uint64_t>(entries - i)));
@@ -301,9 +304,8 @@ bool readResidue(PacketBits& in, SetupCost& cost, const std::vector<Book>& books
     uint64_t stages = 0;
     for (int64_t j = 0; j < partitions; ++j) {
         int64_t cascade = in.read(3);
-        if (in.read(1) == 1) {
-            cascade |= in.read(5) << 3;
-        }
+        const int64_t high = in.read(1) == 1 ? in.read(5) : 0;
+        cascade |= std::max<int64_t>(high, 0) << 3;
         for (; cascade > 0; cascade &= cascade - 1) {
             ++stages;
         }
