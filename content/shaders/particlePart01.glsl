@@ -167,6 +167,17 @@ float formGain(float index) {
     return 1.0;
 }
 
+// The share of a point's side inside which its flare sample can reach `level` (of 255).
+// envflare3.tga holds 0.74 q^3 + 0.26 q^24, q = 1 - (r / 62)^2 at r texels from its centre
+// (64 to its edge): texels of level L or more lie where 0.7424 q^3 >= (L - 0.5) / 255, or
+// where q > 0.8; 2.2 texels more cover a texel's own width and the linear filter. Beyond
+// that a fragment adds less than half a level to an 8-bit pixel, which changes nothing, so
+// the point is drawn no larger.
+float flareReach(float level) {
+    float q = min(pow(max(level - 0.5, 0.0) / (255.0 * 0.7424), 1.0 / 3.0), 0.8);
+    return min((62.0 * sqrt(1.0 - q) + 2.2) / 64.0, 1.0);
+}
+
 void main() {
     vec3 cube = aPosition.xyz;
     vec3 h = cube * 0.5 + 0.5;
@@ -207,7 +218,7 @@ void main() {
     float titleUp = smoothstep(2600.0, 8800.0, uTime) * (1.0 - smoothstep(22000.0, 26200.0, uTime));
     float haze = 1.0 + 1.8 * titleUp;
     float size = kPointScale * kQuietSize * swell * haze * screenWidth / max(gl_Position.w, 0.01);
-    gl_PointSize = clamp(size, 1.0, kMaxPointSize);
+    float pointSize = clamp(size, 1.0, kMaxPointSize);
     // Points smaller than a pixel keep their share of light instead of growing brighter.
     float coverage = min(size * size, 1.0);
     // In the first four patterns the CPU scales the colours by four times track level 1; a
@@ -223,6 +234,13 @@ void main() {
     float clear = 1.0 - 0.96 * titleUp * inBand;
     vColor = vec4(colour * (kBrightness * gain * clear * coverage / (max(swell, 1.0) * haze * haze)),
                   1.0);
+
+    // The point's square, only as far out as its flare still changes a pixel; vColor.a tells
+    // the fragments the share of the side drawn.
+    float peak = max(vColor.r, max(vColor.g, vColor.b));
+    float drawnSize = max(pointSize * flareReach(sqrt(127.5 / max(peak, 1e-6))), 1.0);
+    gl_PointSize = drawnSize;
+    vColor.a = drawnSize / pointSize;
 }
 #endif
 
@@ -234,7 +252,8 @@ varying vec4 vColor;
 
 void main() {
     // The squared flare has a tighter core: the cloud reads as points rather than as fog.
-    vec4 flareTexel = texture2D(flare, gl_PointCoord);
-    gl_FragColor = flareTexel * flareTexel * vColor;
+    // Sampled where the point at its full size would have sampled it.
+    vec4 flareTexel = texture2D(flare, 0.5 + (gl_PointCoord - 0.5) * vColor.a);
+    gl_FragColor = flareTexel * flareTexel * vec4(vColor.rgb, 1.0);
 }
 #endif

@@ -15,12 +15,30 @@ varying vec4 vColor;
 const float kPointScale = 0.35;
 const float kMaxPointSize = 256.0;
 
+// The share of a point's side inside which its flare sample can reach `level` (of 255).
+// envflare3.tga holds 0.74 q^3 + 0.26 q^24, q = 1 - (r / 62)^2 at r texels from its centre
+// (64 to its edge): texels of level L or more lie where 0.7424 q^3 >= (L - 0.5) / 255, or
+// where q > 0.8; 2.2 texels more cover a texel's own width and the linear filter. Beyond
+// that a fragment adds less than half a level to an 8-bit pixel, which changes nothing, so
+// the point is drawn no larger.
+float flareReach(float level) {
+    float q = min(pow(max(level - 0.5, 0.0) / (255.0 * 0.7424), 1.0 / 3.0), 0.8);
+    return min((62.0 * sqrt(1.0 - q) + 2.2) / 64.0, 1.0);
+}
+
 void main() {
     gl_Position = uProjection * uModelView * vec4(aPosition.xyz, 1.0);
     float size = kPointScale * uPsize * screenWidth / max(gl_Position.w, 0.01);
-    gl_PointSize = clamp(size, 1.0, kMaxPointSize);
+    float pointSize = clamp(size, 1.0, kMaxPointSize);
     float coverage = min(size * size, 1.0);
     vColor = vec4(max(aColor.rgb, 0.0) * (0.35 * coverage), 1.0);
+
+    // The point's square, only as far out as its flare still changes a pixel; vColor.a tells
+    // the fragments the share of the side drawn.
+    float peak = max(vColor.r, max(vColor.g, vColor.b));
+    float drawnSize = max(pointSize * flareReach(0.5 / max(peak, 1e-6)), 1.0);
+    gl_PointSize = drawnSize;
+    vColor.a = drawnSize / pointSize;
 }
 #endif
 
@@ -31,6 +49,8 @@ uniform sampler2D flare;
 varying vec4 vColor;
 
 void main() {
-    gl_FragColor = texture2D(flare, gl_PointCoord) * vColor;
+    // Where the point at its full size would have sampled the flare.
+    vec2 flareAt = 0.5 + (gl_PointCoord - 0.5) * vColor.a;
+    gl_FragColor = texture2D(flare, flareAt) * vec4(vColor.rgb, 1.0);
 }
 #endif
