@@ -363,8 +363,8 @@ LimitedRun runWithin(uint64_t extraBytes, Work work) {
 
 // PNG data that inflates far past what its header's size needs is refused, with a message and
 // before the decoder's buffer grows: 256 MB of zeros under a 64 x 64 header, in 256 KB, decodes
-// in a child with 48 MB of address space to spare. Data of exactly the needed size, for every
-// pixel layout and interlacing, still decodes.
+// in a child with 48 MB of address space to spare. A damaged chunk name still gives a readable
+// message. Data of exactly the needed size, for every pixel layout and interlacing, decodes.
 TEST_F(HostileContent, PngDataBeyondItsSizeIsRefusedWithinBudget) {
     const std::string bomb = pngOf(64, 64, 8, 6, 0, zerosZlib(256));
     ASSERT_LT(bomb.size(), 300000u);
@@ -375,6 +375,16 @@ TEST_F(HostileContent, PngDataBeyondItsSizeIsRefusedWithinBudget) {
     });
     EXPECT_FALSE(bombed.ok);
     EXPECT_EQ(bombed.messages, "image data larger than its size needs: 64 x 64\n");
+
+    // A chunk with no name after the header: the decoder's reason would start with the name's
+    // four zero bytes, an empty text.
+    std::string unnamed = pngOf(2, 2, 8, 0, 0, zerosZlib(0));
+    unnamed.insert(33, std::string(12, '\0'));
+    clearErrorList();
+    Image damaged;
+    EXPECT_FALSE(Image::Decode(damaged, static_cast<uint32_t>(unnamed.size()),
+                               reinterpret_cast<const uint8_t*>(unnamed.data())));
+    EXPECT_EQ(errorsText(), "- corrupt image data\n");
 
     const struct {
         uint32_t width, height;

@@ -249,6 +249,29 @@ bool pngDataFits(const uint8_t* bytes, uint32_t byteCount) {
     return fits;
 }
 
+// Within the sides and pixel count any image may have; reports when not.
+bool sizeInRange(int width, int height) {
+    if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide ||
+        static_cast<int64_t>(width) * height > kMaxImagePixels) {
+        reportError("image size out of range: " + std::to_string(width) + " x " +
+                    std::to_string(height));
+        return false;
+    }
+    return true;
+}
+
+// stb_image's reason for the last failure. For an unknown PNG chunk it starts with the chunk's
+// four type bytes, which in a damaged file may be nothing readable (or end the text at once).
+std::string decoderReason() {
+    const char* reason = stbi_failure_reason();
+    const std::string text = reason != nullptr ? reason : "";
+    bool readable = text.size() >= 4;
+    for (const char c : text) {
+        readable = readable && c >= 0x20 && c < 0x7f;
+    }
+    return readable ? text : "corrupt image data";
+}
+
 void reportTooMuchData(int width, int height) {
     reportError("image data larger than its size needs: " + std::to_string(width) + " x " +
                 std::to_string(height));
@@ -266,25 +289,23 @@ bool Image::Decode(Image& image, uint32_t byteCount, const uint8_t* bytes) {
     int width = 0;
     int height = 0;
     int channels = 0;
-    // A few header bytes can claim gigapixels; look at the size before decoding anything. What
-    // the header gives no size for is no image stb_image decodes.
+    // A few header bytes can claim gigapixels; look at the size before decoding anything. A
+    // header stb_image gives no size for is left to its decoder, within what the largest image
+    // may take, for the decoder's own reason why it fails.
     budget = DecodeBudget{decodeLimit(0, 0, byteCount), 0, false};
-    if (!stbi_info_from_memory(bytes, static_cast<int>(byteCount), &width, &height, &channels)) {
-        const char* reason = stbi_failure_reason();
-        reportError(reason != nullptr ? reason : "unknown image error");
-        return false;
-    }
-    if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide ||
-        static_cast<int64_t>(width) * height > kMaxImagePixels) {
-        reportError("image size out of range: " + std::to_string(width) + " x " +
-                    std::to_string(height));
+    const bool sized =
+        stbi_info_from_memory(bytes, static_cast<int>(byteCount), &width, &height, &channels) != 0;
+    if (sized && !sizeInRange(width, height)) {
         return false;
     }
     if (!pngDataFits(bytes, byteCount)) {
         reportTooMuchData(width, height);
         return false;
     }
-    budget = DecodeBudget{decodeLimit(width, height, byteCount), 0, false};
+    budget =
+        sized ? DecodeBudget{decodeLimit(width, height, byteCount), 0, false}
+              : DecodeBudget{decodeLimit(kMaxImageSide, kMaxImagePixels / kMaxImageSide, byteCount),
+                             0, false};
     image.pixels =
         stbi_load_from_memory(bytes, static_cast<int>(byteCount), &width, &height, &channels, 0);
     const bool exceeded = budget.exceeded;
@@ -293,9 +314,12 @@ bool Image::Decode(Image& image, uint32_t byteCount, const uint8_t* bytes) {
         if (exceeded) {
             reportTooMuchData(width, height);
         } else {
-            const char* reason = stbi_failure_reason();
-            reportError(reason != nullptr ? reason : "unknown image error");
+            reportError(decoderReason());
         }
+        return false;
+    }
+    if (!sized && !sizeInRange(width, height)) {
+        image.release();
         return false;
     }
     image.width = width;
