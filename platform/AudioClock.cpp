@@ -119,3 +119,22 @@ double SmoothClock::update(double reported, double nowSeconds, double rate) {
     }
     return last;
 }
+
+void PresentationLead::reset() {
+    lead = 0.0;
+    lastDrawn = 0;
+}
+
+void PresentationLead::presented(double readSeconds, double shownSeconds) {
+    const double took = std::clamp(shownSeconds - readSeconds, 0.0, kLongestSeconds);
+    // From nothing at the start, like every other change: no leap on the first frames.
+    lead += kFollow * (took - lead);
+}
+
+uint32_t PresentationLead::drawTime(uint32_t clockMs, uint32_t endMs) {
+    const uint64_t ahead = static_cast<uint64_t>(clockMs) + static_cast<uint64_t>(lead * 1000.0);
+    uint64_t drawn = std::max<uint64_t>(ahead, lastDrawn);
+    drawn = std::min<uint64_t>(drawn, std::max(clockMs, endMs));
+    lastDrawn = static_cast<uint32_t>(drawn);
+    return lastDrawn;
+}

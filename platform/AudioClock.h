@@ -1,8 +1,10 @@
 #pragma once
 // The two halves of the music clock, free of any device so they can be tested on their own:
 // AudioTimeline remembers which stream frames went into which output frames, ReportLine draws
-// the line through a sound server's timing reports, and SmoothClock turns an output's reports of
-// what it is playing into a position that never goes backwards and never leaps.
+// the line through a sound server's timing reports, SmoothClock turns an output's reports of
+// what it is playing into a position that never goes backwards and never leaps, and
+// PresentationLead says how far ahead of that position a frame is drawn so that it shows the
+// music heard when it is seen.
 
 #include <array>
 #include <cstddef>
@@ -83,4 +85,28 @@ private:
     double last = 0.0;
     double lastSeconds = 0.0;
     bool started = false;
+};
+
+// A frame is seen some time after the clock is read for it: its drawing, and the display taking
+// it. It is drawn for the music heard then: the clock plus the recent frames' time from clock
+// read to presentation, followed slowly so that one slow frame hardly moves the picture.
+class PresentationLead {
+public:
+    // The share of each frame's difference the lead follows.
+    static constexpr double kFollow = 0.05;
+    // A frame that took longer than this (a stall, a window being moved) counts as this long.
+    static constexpr double kLongestSeconds = 0.1;
+
+    void reset();
+    // One frame: the clock was read at `readSeconds` and the frame was shown at `shownSeconds`
+    // (monotonic seconds).
+    void presented(double readSeconds, double shownSeconds);
+    // The music time to draw for the clock's `clockMs`: never before the time drawn last, never
+    // past `endMs` unless the clock itself is.
+    uint32_t drawTime(uint32_t clockMs, uint32_t endMs);
+    double leadSeconds() const { return lead; }
+
+private:
+    double lead = 0.0;
+    uint32_t lastDrawn = 0;
 };

@@ -2,6 +2,7 @@
 // OpenGL ES 2.0 context, loads everything behind the loading bar, then draws the frame
 // for the music's position until Escape, the close box or the end of the music.
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "Settings.h"
 #include "loader/Loader.h"
 #include "platform/AppIcon.h"
+#include "platform/AudioClock.h"
 #include "platform/GraphicsBackend.h"
 #include "platform/MessageBox.h"
 #include "platform/SetupDialog.h"
@@ -26,6 +28,11 @@ const char* const kProductionTitle = "lumenfall";
 namespace {
 
 constexpr uint64_t kEndMarginBytes = 5000;
+
+double monotonicSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 void errorCallback(int code, const char* description) {
     char text[1024];
@@ -53,8 +60,8 @@ bool openWindow(GLFWwindow** window, int32_t width, int32_t height, bool fullscr
     // without a window manager that supports it, GLFW reports each attempt as an error.
     glfwWindowHint(GLFW_AUTO_ICONIFY, GLFW_FALSE);
 
-    *window = glfwCreateWindow(width, height, kProductionTitle, fullscreen ? monitor : nullptr,
-                               nullptr);
+    *window =
+        glfwCreateWindow(width, height, kProductionTitle, fullscreen ? monitor : nullptr, nullptr);
     if (*window == nullptr) {
         return false;
     }
@@ -120,11 +127,17 @@ int runShow(GLFWwindow*& window, Music& music, const Settings& settings) {
     music.play();
 
     const uint64_t endPosition = music.endPositionBytes();
+    const uint32_t endMs = music.lengthMs() > 0 ? static_cast<uint32_t>(music.lengthMs()) : 0;
+    // Each frame shows the music heard when it is seen, a render and a presentation after the
+    // clock is read.
+    PresentationLead lead;
     while (!glfwWindowShouldClose(window)) {
+        const double readSeconds = monotonicSeconds();
         const uint64_t position = music.positionBytes();
-        demo->drawFrame(music.positionMs(position));
+        demo->drawFrame(lead.drawTime(music.positionMs(position), endMs));
         glfwPollEvents();
         glfwSwapBuffers(window);
+        lead.presented(readSeconds, monotonicSeconds());
         if (position >= endPosition || music.ended()) {
             break;
         }
@@ -132,7 +145,7 @@ int runShow(GLFWwindow*& window, Music& music, const Settings& settings) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main() {
     Loader::Open("demo.dat");
@@ -146,7 +159,8 @@ int main() {
     initGtkOnce();
     int modeCount = 0;
     GLFWmonitor* monitor = glfwGetPrimaryMonitor();
-    const GLFWvidmode* modes = monitor != nullptr ? glfwGetVideoModes(monitor, &modeCount) : nullptr;
+    const GLFWvidmode* modes =
+        monitor != nullptr ? glfwGetVideoModes(monitor, &modeCount) : nullptr;
     DialogChoice choice;
     choice.fullscreen = settings.fullscreen;
     if (runSetupDialog(settings.title, modes, modeCount, choice) != 1) {

@@ -210,5 +210,4 @@ std::vector<double> onsets(const std::vector<float>& left, double gapFrames) {
     return found;
 }
 
-
 } // namespace sound_test

@@ -1,9 +1,9 @@
 // Linked into a copy of lumenfall-gles for the sync measurement (the linker's --wrap sends the
-// program's own calls here first): notes, for every frame of the show, when the clock was read
-// and what it said, and when the frame's swap returned, all on the monotonic clock; and draws
-// the frame that first reaches each whole second of the music white, so the picture has a
-// flash to find at every second in every scene. Without LUMENFALL_FRAME_TRACE it does nothing
-// but pass the calls on.
+// program's own calls here first): notes, for every frame of the show, when the clock was read,
+// what it said, the music time the frame was drawn for, and when the frame's swap returned, all
+// on the monotonic clock; and draws the frame that first reaches each whole second of the music
+// white, so the picture has a flash to find at every second in every scene. Without
+// LUMENFALL_FRAME_TRACE it does nothing but pass the calls on.
 //
 // LUMENFALL_FRAME_TRACE=path     where the frames go, one line each, when GLFW terminates
 // LUMENFALL_TRACE_REFRESH_HZ=hz  a display that waits for its refresh: each swap returns, and
@@ -35,7 +35,8 @@ namespace {
 struct Frame {
     double readStart; // the clock read took place between these two
     double readEnd;
-    uint32_t ms;      // what it said
+    uint32_t clockMs; // what it said
+    uint32_t drawnMs; // the music time drawn
     bool flash;       // drawn white
     double presented; // the swap returned (or the refresh that showed it)
 };
@@ -77,10 +78,10 @@ void writeTrace() {
         std::fprintf(stderr, "frame trace: cannot write %s\n", t.path);
         return;
     }
-    std::fprintf(out, "# readStart readEnd ms flash presented\n");
+    std::fprintf(out, "# readStart readEnd clockMs drawnMs flash presented\n");
     for (const Frame& f : t.frames) {
-        std::fprintf(out, "%.7f %.7f %u %d %.7f\n", f.readStart, f.readEnd, f.ms, f.flash ? 1 : 0,
-                     f.presented);
+        std::fprintf(out, "%.7f %.7f %u %u %d %.7f\n", f.readStart, f.readEnd, f.clockMs, f.drawnMs,
+                     f.flash ? 1 : 0, f.presented);
     }
     std::fclose(out);
 }
@@ -105,7 +106,7 @@ extern "C" uint64_t __wrap__ZNK5Music13positionBytesEv(const Music* music) {
 
 extern "C" uint32_t __wrap__ZNK5Music10positionMsEm(const Music* music, uint64_t bytes) {
     const uint32_t ms = __real__ZNK5Music10positionMsEm(music, bytes);
-    trace().current.ms = ms;
+    trace().current.clockMs = ms;
     return ms;
 }
 
@@ -115,6 +116,7 @@ extern "C" void __wrap__ZN4Demo9drawFrameEj(Demo* demo, uint32_t ms) {
     if (t.path == nullptr || !t.showing) {
         return;
     }
+    t.current.drawnMs = ms;
     // The first frame of each whole second: white over the picture (the letterbox's scissor).
     const uint32_t second = ms / 1000;
     if (second > t.lastSecond) {

@@ -3,7 +3,8 @@
 
 The show (lumenfall-gles built with tests/sound/frame_trace.cpp) plays the built content with
 a music of our own, as long as the real one: a 4 ms click at every whole second. The program
-notes every frame's clock reading and when its swap returned, and draws the first frame of
+notes every frame's clock reading, the music time it drew (the clock plus its look-ahead for
+the time the frame takes to be seen) and when its swap returned, and draws the first frame of
 each whole second white. A recorder on the sink's monitor places every click where the sink
 played it. Figures, over every click of the show:
 
@@ -11,8 +12,7 @@ played it. Figures, over every click of the show:
   music time (positive: the clock is ahead of what is heard). The median must be within 5 ms,
   and the first minute's median within 5 ms of the last minute's.
 - seen: each flash frame's music time less the music heard when its swap returned (positive:
-  the picture is ahead), and the same if every frame were drawn for the moment it is seen (the
-  clock plus the recent frames' time from clock read to presentation).
+  the picture is ahead), and what it would be drawn for the clock's reading alone.
 - the clock never goes back and never leaps.
 
 usage: show_sync.py [--pipewire] [--busy] [--refresh HZ] [--seconds S] TRACE_PROGRAM RECORDER
@@ -105,42 +105,37 @@ def analyse(frames, heard, clicks, seconds):
         while r < len(reads) - 1 and reads[r][0] < wall:
             r += 1
         (w0, m0), (w1, m1) = reads[r - 1], reads[r]
-        if not (w0 <= wall <= w1) or w1 - w0 > 0.5:
+        if not (w0 <= wall <= w1) or w1 - w0 > 1.0:
             continue
         clock = m0 + (m1 - m0) * (wall - w0) / (w1 - w0) if w1 > w0 else m0
         music = min(clicks, key=lambda m: abs(m - clock))
         if abs(clock - music) < 300:
             offsets.append((music, clock - music))
             matched.append((wall, music))
-    check(len(offsets) > len(clicks) * 0.9, "the clock was read around only %d of %d clicks"
+    check(len(offsets) > len(clicks) * 0.75, "the clock was read around only %d of %d clicks"
           % (len(offsets), len(clicks)))
 
-    # What is seen: each flash frame against the music heard when it was presented; and the
-    # same had the frame been drawn for that moment, from the frames before it.
-    seen, seen_ahead, flash_after_click = [], [], []
-    delay, jumps, previous = None, 0.0, None
-    k = 0
-    for f in frames:
-        taken = (f[0] + f[1]) / 2
-        d = f[4] - taken
-        if delay is not None and f[3] == 1:
-            while k < len(matched) - 1 and matched[k + 1][0] < f[4] - 0.5:
-                k += 1
-            wall, music = min(matched[max(0, k - 1):k + 3], key=lambda h: abs(h[0] - f[4]))
-            if abs(f[4] - wall) < 0.5:
-                at_presentation = music + (f[4] - wall) * 1000.0
-                seen.append(f[2] - at_presentation)
-                seen_ahead.append(f[2] + delay * 1000.0 - at_presentation)
-                flash_after_click.append((f[4] - wall) * 1000.0)
-        delay = d if delay is None else delay + 0.05 * (d - delay)
-        if previous is not None:
-            jumps = max(jumps, abs(delay - previous) * 1000.0)
-        previous = delay
+    # What is seen: each flash frame against the music heard when it was presented, as drawn
+    # and as the clock alone would have had it; and how much the look-ahead moved a frame.
+    seen, seen_clock, flash_after_click = [], [], []
+    jumps, k = 0.0, 0
+    for f, before in zip(frames[1:], frames):
+        jumps = max(jumps, abs((f[3] - f[2]) - (before[3] - before[2])))
+        if f[4] != 1:
+            continue
+        while k < len(matched) - 1 and matched[k + 1][0] < f[5] - 0.5:
+            k += 1
+        wall, music = min(matched[max(0, k - 1):k + 3], key=lambda h: abs(h[0] - f[5]))
+        if abs(f[5] - wall) < 0.5:
+            at_presentation = music + (f[5] - wall) * 1000.0
+            seen.append(f[3] - at_presentation)
+            seen_clock.append(f[2] - at_presentation)
+            flash_after_click.append((f[5] - wall) * 1000.0)
 
     all_offsets = [o for _, o in offsets]
     first = [o for m, o in offsets if m < 60000]
     last = [o for m, o in offsets if m > (seconds - 60) * 1000]
-    render = [(f[4] - (f[0] + f[1]) / 2) * 1000.0 for f in frames]
+    render = [(f[5] - (f[0] + f[1]) / 2) * 1000.0 for f in frames]
     figures = {
         "clicks": len(offsets),
         "clock": median(all_offsets),
@@ -149,23 +144,22 @@ def analyse(frames, heard, clicks, seconds):
         "first_minute": median(first),
         "last_minute": median(last),
         "seen": median(seen),
-        "seen_ahead": median(seen_ahead),
+        "seen_clock": median(seen_clock),
         "flash_after_click": median(flash_after_click),
         "read_to_present": median(render),
         "read_to_present_p90": sorted(render)[len(render) * 9 // 10],
         "frames": len(frames),
         "worst_step": worst_step,
-        "ahead_jump": jumps,
+        "lead_jump": jumps,
     }
     print("     clicks %(clicks)d, frames %(frames)d; clock against sound: median %(clock)+.2f ms "
           "(p10 %(clock_p10)+.2f, p90 %(clock_p90)+.2f), first minute %(first_minute)+.2f, "
           "last minute %(last_minute)+.2f" % figures)
-    print("     seen at presentation: median %(seen)+.2f ms (flash after click %(flash_after_click)"
-          "+.2f ms); clock read to presentation median %(read_to_present).2f ms, p90 "
-          "%(read_to_present_p90).2f" % figures)
-    print("     drawn for the moment seen: median %(seen_ahead)+.2f ms, largest change of the "
-          "look-ahead between frames %(ahead_jump).2f ms; clock's largest step beyond its pace "
-          "%(worst_step).2f ms" % figures)
+    print("     seen at presentation: median %(seen)+.2f ms (for the clock alone %(seen_clock)"
+          "+.2f ms; flash after click %(flash_after_click)+.2f ms); clock read to presentation "
+          "median %(read_to_present).2f ms, p90 %(read_to_present_p90).2f" % figures)
+    print("     largest change of the look-ahead between frames %(lead_jump)d ms; clock's largest "
+          "step beyond its pace %(worst_step).2f ms" % figures)
     check(abs(figures["clock"]) < LIMIT_MS, "the clock is %.2f ms off the sound" % figures["clock"])
     check(abs(figures["first_minute"] - figures["last_minute"]) < LIMIT_MS,
           "the clock drifts %.2f ms from the first minute to the last"
@@ -213,7 +207,7 @@ def measure(x, server, program, recorder_program, build_dir, scratch, refresh, b
         recorder.wait(timeout=60)
     check(os.path.exists(trace_path), "no frame trace was written")
     check(recorder.returncode == 0, "the recorder failed")
-    return analyse(read_rows(trace_path, 5), read_rows(heard_path, 2), clicks, seconds)
+    return analyse(read_rows(trace_path, 6), read_rows(heard_path, 2), clicks, seconds)
 
 
 def main():
