@@ -3,7 +3,7 @@
 
 usage: make_corpus.py ASSET_DIR OUT_DIR
 
-Writes OUT_DIR/{loader,sync,image,ife}/. ASSET_DIR is a built "assets" folder; when it is
+Writes OUT_DIR/{loader,sync,image,ife,music}/. ASSET_DIR is a built "assets" folder; when it is
 missing, the seeds are made from the shader sources and small generated files alone.
 Nothing here is committed: the corpora are rebuilt from the assets every time.
 """
@@ -132,6 +132,29 @@ def small_ife():
     return ("\r\n".join(lines) + "\r\n").encode()
 
 
+def ogg_packets(data, count):
+    """The first `count` packets of an Ogg stream's first pages (one stream, in order)."""
+    packets, current, at = [], b"", 0
+    while at + 27 <= len(data) and len(packets) < count and data[at:at + 4] == b"OggS":
+        segments = data[at + 26]
+        lacing = data[at + 27:at + 27 + segments]
+        body = at + 27 + segments
+        for length in lacing:
+            current += data[body:body + length]
+            body += length
+            if length < 255:
+                packets.append(current)
+                current = b""
+        at = body
+    return packets[:count]
+
+
+def piece(data):
+    """One piece of a fuzz input: a 16-bit little-endian length, then the bytes."""
+    data = data[:0xfffe]
+    return struct.pack("<H", len(data)) + data
+
+
 def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
@@ -184,7 +207,15 @@ def main():
             write(ife_dir, name, data[:MAX_LEN])
     write(ife_dir, "small.ife", small_ife())
 
-    for kind in ("loader", "sync", "image", "ife"):
+    # Music: the shipped stream's comment and setup headers and its first audio packet.
+    music_dir = os.path.join(out_dir, "music")
+    packets = ogg_packets(assets.get("music.ogg", b""), 4)
+    if len(packets) == 4:
+        write(music_dir, "real", b"".join(piece(p) for p in
+                                          (packets[1][7:], packets[2][7:], packets[3])))
+    write(music_dir, "empty", piece(b"\0" * 8 + b"\x01") + piece(b"") + piece(b""))
+
+    for kind in ("loader", "sync", "image", "ife", "music"):
         folder = os.path.join(out_dir, kind)
         print("%s: %d seeds" % (kind, len(os.listdir(folder))))
 
