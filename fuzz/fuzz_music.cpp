@@ -25,7 +25,8 @@ void addPacket(ogg_stream_state& stream, const std::string& bytes, int number, s
     packet.packetno = number;
     ogg_stream_packetin(&stream, &packet);
     for (ogg_page page; ogg_stream_flush(&stream, &page) != 0;) {
-        file.append(reinterpret_cast<const char*>(page.header), static_cast<size_t>(page.header_len));
+        file.append(reinterpret_cast<const char*>(page.header),
+                    static_cast<size_t>(page.header_len));
         file.append(reinterpret_cast<const char*>(page.body), static_cast<size_t>(page.body_len));
     }
 }

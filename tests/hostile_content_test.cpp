@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <ogg/ogg.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <ogg/ogg.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -80,7 +80,8 @@ std::string pngClaiming(uint32_t width, uint32_t height) {
 }
 
 void putBe(std::string& out, uint32_t value) {
-    for (int i = 3; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xff);
+    for (int i = 3; i >= 0; --i)
+        out += static_cast<char>((value >> (8 * i)) & 0xff);
 }
 
 // A PNG of the given header with `zlibData` as its one IDAT (and a grey palette for colour
@@ -101,7 +102,8 @@ std::string pngOf(uint32_t width, uint32_t height, int depth, int colourType, in
     chunk("IHDR", ihdr);
     if (colourType == 3) {
         std::string palette;
-        for (int i = 0; i < 256; ++i) palette += std::string(3, static_cast<char>(i));
+        for (int i = 0; i < 256; ++i)
+            palette += std::string(3, static_cast<char>(i));
         chunk("PLTE", palette);
     }
     chunk("IDAT", zlibData);
@@ -124,8 +126,9 @@ std::string zerosZlib(int megabytes) {
     const std::string block(out.begin(), out.end() - zs.avail_out);
     deflateEnd(&zs);
     std::string stream = "\x78\x01";
-    for (int i = 0; i < megabytes; ++i) stream += block;
-    return stream + std::string("\x03\x00\x00\x00\x00\x00", 6);  // last block; Adler-32 unread
+    for (int i = 0; i < megabytes; ++i)
+        stream += block;
+    return stream + std::string("\x03\x00\x00\x00\x00\x00", 6); // last block; Adler-32 unread
 }
 
 // An Ogg Vorbis stream of headers only, mono 44.1 kHz, whose setup holds 256 codebooks of
@@ -142,41 +145,43 @@ std::string vorbisWithHugeCodebooks() {
     const auto header = [](oggpack_buffer& bits, int type) {
         oggpack_writeinit(&bits);
         oggpack_write(&bits, static_cast<unsigned long>(type), 8);
-        for (const char c : std::string("vorbis")) oggpack_write(&bits, static_cast<unsigned char>(c), 8);
+        for (const char c : std::string("vorbis"))
+            oggpack_write(&bits, static_cast<unsigned char>(c), 8);
     };
     oggpack_buffer id, comment, setup;
     header(id, 1);
-    oggpack_write(&id, 0, 32);      // version
-    oggpack_write(&id, 1, 8);       // channels
-    oggpack_write(&id, 44100, 32);  // rate
+    oggpack_write(&id, 0, 32);     // version
+    oggpack_write(&id, 1, 8);      // channels
+    oggpack_write(&id, 44100, 32); // rate
     oggpack_write(&id, 0, 32);
     oggpack_write(&id, 0, 32);
     oggpack_write(&id, 0, 32);
-    oggpack_write(&id, 8, 4);       // block sizes 256 and 2048
+    oggpack_write(&id, 8, 4); // block sizes 256 and 2048
     oggpack_write(&id, 11, 4);
     oggpack_write(&id, 1, 1);
     header(comment, 3);
-    oggpack_write(&comment, 0, 32);  // no vendor, no comments
+    oggpack_write(&comment, 0, 32); // no vendor, no comments
     oggpack_write(&comment, 0, 32);
     oggpack_write(&comment, 1, 1);
     header(setup, 5);
-    oggpack_write(&setup, 255, 8);  // 256 codebooks
+    oggpack_write(&setup, 255, 8); // 256 codebooks
     const uint32_t entries = (1u << 23) - 1;
     for (int book = 0; book < 256; ++book) {
         oggpack_write(&setup, 0x564342, 24);
-        oggpack_write(&setup, 1, 16);  // one dimension
+        oggpack_write(&setup, 1, 16); // one dimension
         oggpack_write(&setup, entries, 24);
-        oggpack_write(&setup, 1, 1);   // lengths in order: 2 of length 1, 4 of length 2, ...
+        oggpack_write(&setup, 1, 1); // lengths in order: 2 of length 1, 4 of length 2, ...
         oggpack_write(&setup, 0, 5);
         for (uint32_t given = 0, length = 1; given < entries; ++length) {
             const uint32_t left = entries - given;
             const uint32_t count = std::min(left, 1u << length);
             int width = 0;
-            for (uint32_t v = left; v != 0; v >>= 1) ++width;
+            for (uint32_t v = left; v != 0; v >>= 1)
+                ++width;
             oggpack_write(&setup, count, width);
             given += count;
         }
-        oggpack_write(&setup, 0, 4);  // no values
+        oggpack_write(&setup, 0, 4); // no values
     }
     ogg_stream_state stream;
     ogg_stream_init(&stream, 1);
@@ -324,39 +329,44 @@ struct LimitedRun {
     std::string messages;
 };
 
-template <typename Work>
-LimitedRun runWithin(uint64_t extraBytes, Work work) {
+template <typename Work> LimitedRun runWithin(uint64_t extraBytes, Work work) {
     int channel[2];
-    if (pipe(channel) != 0) return {false, "no pipe"};
+    if (pipe(channel) != 0)
+        return {false, "no pipe"};
     const pid_t child = fork();
     if (child == 0) {
         close(channel[0]);
-#if !defined(__SANITIZE_ADDRESS__)  // its shadow memory cannot live under an address limit
+#if !defined(__SANITIZE_ADDRESS__) // its shadow memory cannot live under an address limit
         long pages = 0;
         if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+            if (std::fscanf(statm, "%ld", &pages) != 1)
+                pages = 0;
             std::fclose(statm);
         }
         const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + extraBytes;
         const rlimit asLimit{limit, limit};
-        if (pages == 0 || setrlimit(RLIMIT_AS, &asLimit) != 0) _exit(3);
+        if (pages == 0 || setrlimit(RLIMIT_AS, &asLimit) != 0)
+            _exit(3);
 #endif
         clearErrorList();
         const bool ok = work();
         std::string text;
-        for (const std::string& message : errorList()) text += message + "\n";
-        const bool written = write(channel[1], text.data(), text.size()) ==
-                             static_cast<ssize_t>(text.size());
+        for (const std::string& message : errorList())
+            text += message + "\n";
+        const bool written =
+            write(channel[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
         _exit(written ? (ok ? 0 : 1) : 2);
     }
     close(channel[1]);
     LimitedRun result;
     char buffer[4096];
-    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) result.messages.append(buffer, n);
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+        result.messages.append(buffer, n);
     close(channel[0]);
     int status = 0;
     waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) > 1) return {false, "killed: " + result.messages};
+    if (!WIFEXITED(status) || WEXITSTATUS(status) > 1)
+        return {false, "killed: " + result.messages};
     result.ok = WEXITSTATUS(status) == 0;
     return result;
 }
@@ -389,7 +399,7 @@ TEST_F(HostileContent, PngDataBeyondItsSizeIsRefusedWithinBudget) {
     const struct {
         uint32_t width, height;
         int depth, colourType, interlace, channels;
-        uint64_t rawBytes;  // filter byte and packed pixels per row of each pass
+        uint64_t rawBytes; // filter byte and packed pixels per row of each pass
     } layouts[] = {
         {13, 7, 8, 6, 0, 4, 7 * (1 + 13 * 4)},
         {13, 7, 1, 0, 1, 1, 1 * 2 + 1 * 2 + 1 * 2 + 2 * 2 + 2 * 2 + 4 * 2 + 3 * 3},
@@ -408,7 +418,8 @@ TEST_F(HostileContent, PngDataBeyondItsSizeIsRefusedWithinBudget) {
                             reinterpret_cast<const Bytef*>(raw.data()), raw.size(), 9),
                   Z_OK);
         packed.resize(packedSize);
-        const std::string png = pngOf(l.width, l.height, l.depth, l.colourType, l.interlace, packed);
+        const std::string png =
+            pngOf(l.width, l.height, l.depth, l.colourType, l.interlace, packed);
         clearErrorList();
         Image image;
         EXPECT_TRUE(Image::Decode(image, static_cast<uint32_t>(png.size()),
