@@ -24,10 +24,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
 
-# How the build and CTest start an arm64 program: qemu, with the arm64 dynamic loader and
-# libraries of the multiarch root. Programs that the tests start themselves need binfmt_misc
-# (update-binfmts --enable qemu-aarch64), which the script switches on where it can.
+# How CTest starts an arm64 program: under qemu, which finds the arm64 dynamic loader where
+# multiarch puts it (libc6:arm64, /lib/ld-linux-aarch64.so.1). Not "-L /usr/aarch64-linux-gnu":
+# that loader comes from the cross toolchain's own C library, whose release need not be the
+# one the arm64 libraries load, and a loader from another release is not to be trusted.
+# Programs that the tests start themselves need binfmt_misc (update-binfmts --enable
+# qemu-aarch64), which the script switches on where it can.
 find_program(LUMENFALL_QEMU_AARCH64 qemu-aarch64-static)
 if(LUMENFALL_QEMU_AARCH64)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${LUMENFALL_QEMU_AARCH64} -L /usr/aarch64-linux-gnu)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${LUMENFALL_QEMU_AARCH64})
 endif()
