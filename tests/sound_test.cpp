@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/Audio.h"
+#include "platform/AudioClock.h"
 #include "platform/AudioDecoder.h"
 #include "sound/MonitorRecorder.h"
 #include "support/OggMaker.h"
@@ -288,6 +289,44 @@ TEST_F(SoundServer, ServerGoingAwayLeavesTheClockRunning) {
         sleepMs(5);
     }
     EXPECT_TRUE(audio::channelEnded(handle));
+}
+
+} // namespace
+
+namespace {
+
+// The clock's pure parts, which the recorded runs above judge only as a whole: reports up to a
+// cycle old must not pull the line back, a stalled output must, and the picture's look-ahead
+// neither leaps nor goes back nor draws past the music's end.
+TEST(SoundClockParts, LineAndLookAhead) {
+    constexpr double kRate = 44100.0;
+    ReportLine line;
+    // A report every 20 ms, each stale by up to 21 ms (a server cycle), one in three fresh.
+    for (int i = 0; i < 100; ++i) {
+        const double at = 10.0 + 0.02 * i;
+        const double stale = (i % 3 == 0) ? 0.0 : 0.007 * (i % 4);
+        line.add(at, (at - 10.0 - stale) * kRate, kRate);
+    }
+    EXPECT_NEAR(line.at(12.5) / kRate, 2.5, 0.0005) << "the line goes through the fresh reports";
+    // The output stops for 200 ms: the line follows at once, not a second later.
+    line.add(12.2, (12.0 - 10.0) * kRate, kRate);
+    EXPECT_NEAR(line.at(12.2) / kRate, 2.0, 0.0005);
+
+    PresentationLead lead;
+    uint32_t previous = 0;
+    double largestLeap = 0.0;
+    for (int frame = 0; frame < 300; ++frame) {
+        const uint32_t clockMs = static_cast<uint32_t>(frame * 10);
+        const uint32_t drawn = lead.drawTime(clockMs, 3000);
+        ASSERT_GE(drawn, previous);
+        ASSERT_LE(drawn, std::max<uint32_t>(clockMs, 3000));
+        largestLeap = std::max(largestLeap, static_cast<double>(drawn - previous) - 10.0);
+        previous = drawn;
+        // Frames take 8 ms to be seen, one in fifty takes 2 s (counted as the longest).
+        lead.presented(frame * 0.01, frame * 0.01 + (frame % 50 == 49 ? 2.0 : 0.008));
+    }
+    EXPECT_LT(largestLeap, 6.0) << "one slow frame moves the picture only a little";
+    EXPECT_EQ(lead.drawTime(2999, 3000), 3000u) << "never past the music's end";
 }
 
 } // namespace
