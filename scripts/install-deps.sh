@@ -73,6 +73,10 @@ if [ "$(id -u)" -ne 0 ]; then
     sudo_cmd=(sudo)
 fi
 
+# On an arm64 machine its own libraries are the arm64 ones: nothing to cross to.
+if [ "$arm64" = 1 ] && [ "$(dpkg --print-architecture)" = arm64 ]; then
+    arm64=0
+fi
 if [ "$arm64" = 1 ]; then
     packages+=("${arm64_host_packages[@]}")
     for p in "${arm64_libraries[@]}"; do
