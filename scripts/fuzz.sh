@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets with clang into ./build-fuzz, makes their seed corpora from
 # the built assets and runs each target for SECONDS (default 30), one after the other.
 #
-#   scripts/fuzz.sh [SECONDS] [TARGET...]     targets: loader sync image ife (default: all)
+#   scripts/fuzz.sh [SECONDS] [TARGET...]     targets: loader sync image ife music (default: all)
 #
 # Seeds come from ${LUMENFALL_ASSETS:-build/assets} (the folder the main build fills); without
 # it they are made from the shader sources and small generated files. What the fuzzers find
@@ -17,7 +17,7 @@ seconds=${1:-30}
 shift || true
 targets=("$@")
 if [ "${#targets[@]}" -eq 0 ]; then
-    targets=(loader sync image ife)
+    targets=(loader sync image ife music)
 fi
 
 # Without clang there is no libFuzzer: say so and skip (exit 77, as CTest expects), except

@@ -17,8 +17,8 @@ play_packages=(
     libpulse-dev libasound2-dev
     # run time: Mesa's GL/GLES/EGL drivers, and the encoder for recording
     libegl-mesa0 libgl1-mesa-dri libgles2 libglx-mesa0 ffmpeg
-    # content tools
-    fonts-dejavu-core fonts-dejavu-extra
+    # content tools: the fonts the images are drawn with, sox for the music
+    fonts-dejavu-core fonts-dejavu-extra sox
 )
 
 test_packages=(
@@ -26,7 +26,7 @@ test_packages=(
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool x11-apps xfonts-base python3 zip unzip
-    glslang-tools sox imagemagick locales
+    glslang-tools imagemagick locales
     # hardening
     clang libclang-rt-14-dev llvm valgrind ccache
     # sound: real sound servers for the tests (PulseAudio, and PipeWire with its session

@@ -4,6 +4,8 @@
 
 #include <vorbis/vorbisfile.h>
 
+#include "platform/AudioDecoder.h"
+
 namespace {
 
 struct MemoryFile {
@@ -48,6 +50,12 @@ OggLength oggLengthSeconds(const uint8_t* data, uint32_t size) {
     OggLength length;
     if (data == nullptr || size == 0) {
         length.error = "the file is empty";
+        return length;
+    }
+    // Headers that would make the decoder allocate far beyond any real music are refused
+    // before it sees them, as the show refuses them.
+    if (!AudioDecoder::headersFit(data, size)) {
+        length.error = "not an Ogg Vorbis stream the show can play";
         return length;
     }
     MemoryFile file{data, size, 0};

@@ -27,6 +27,10 @@ struct DecodeBudget {
 thread_local DecodeBudget budget;
 
 bool budgetAllows(uint64_t extra) {
+    // No decode under way (a caller of stb_image of its own, such as a tool): no budget.
+    if (budget.limit == 0) {
+        return true;
+    }
     if (budget.used > budget.limit || extra > budget.limit - budget.used) {
         budget.exceeded = true;
         return false;
