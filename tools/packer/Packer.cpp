@@ -1,9 +1,12 @@
 // lumenfall-pack ASSET_DIR OUTPUT
 // Packs every regular file of ASSET_DIR into a zip archive as "assets/<name>" (deflated, with
-// the files' own dates), then scrambles the archive with the loader's XOR key.
+// the files' own dates), then scrambles the archive with the loader's XOR key. With
+// SOURCE_DATE_EPOCH set, no date is later than it (in UTC), so builds of the same content on
+// any machine give the same archive.
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <dirent.h>
 #include <string>
@@ -41,10 +44,27 @@ bool writeFile(const std::string& path, const std::vector<unsigned char>& bytes)
     return std::fclose(file) == 0 && ok;
 }
 
-zip_fileinfo fileDate(time_t when) {
+// SOURCE_DATE_EPOCH in seconds, or -1 when unset or not a plain number.
+long long sourceDateEpoch() {
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (text == nullptr || *text == '\0') {
+        return -1;
+    }
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    return *end == '\0' && value >= 0 ? value : -1;
+}
+
+zip_fileinfo fileDate(time_t when, long long epoch) {
     zip_fileinfo info{};
     struct tm local {};
-    localtime_r(&when, &local);
+    if (epoch >= 0) {
+        const time_t clamp = static_cast<time_t>(epoch);
+        when = std::min(when, clamp);
+        gmtime_r(&when, &local);
+    } else {
+        localtime_r(&when, &local);
+    }
     info.tmz_date.tm_sec = static_cast<uInt>(local.tm_sec);
     info.tmz_date.tm_min = static_cast<uInt>(local.tm_min);
     info.tmz_date.tm_hour = static_cast<uInt>(local.tm_hour);
@@ -87,6 +107,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     bool ok = true;
+    const long long epoch = sourceDateEpoch();
     std::vector<unsigned char> bytes;
     for (const std::string& name : names) {
         const std::string path = dir + "/" + name;
@@ -96,7 +117,7 @@ int main(int argc, char** argv) {
             ok = false;
             break;
         }
-        const zip_fileinfo date = fileDate(info.st_mtime);
+        const zip_fileinfo date = fileDate(info.st_mtime, epoch);
         const std::string entry = "assets/" + name;
         if (zipOpenNewFileInZip(zip, entry.c_str(), &date, nullptr, 0, nullptr, 0, nullptr,
                                 Z_DEFLATED, Z_BEST_COMPRESSION) != ZIP_OK ||
