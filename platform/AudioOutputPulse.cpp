@@ -90,8 +90,10 @@ private:
     bool reportsPlaying = false;
     bool serverQueuesACycle = false; // PipeWire's server
     int serverInfoState = 0;         // 0 asked, 1 answered
-    int64_t previousReadIndex = 0;
+    int64_t previousReadIndex = -1;
     std::array<int64_t, 16> readSteps{}; // the latest steps of the read index, in bytes
+    static constexpr size_t kLeastSteps = 4; // steps seen before a cycle is judged
+    double smallestCycle = 0.0;
     size_t readStepCount = 0;
     double cycleFrames = 0.0; // the cycle taken off the reports now
     std::atomic<bool> gone{false};
@@ -163,14 +165,15 @@ void PulseOutput::onServerInfo(pa_context* /*context*/, const pa_server_info* in
 
 double PulseOutput::queuedCycleFrames(int64_t readIndex) {
     const int64_t step = readIndex - previousReadIndex;
+    const bool unknown = previousReadIndex < 0;
     previousReadIndex = readIndex;
-    if (step > 0) {
+    if (!unknown && step > 0) {
         readSteps[readStepCount % readSteps.size()] = step;
         ++readStepCount;
     }
     const size_t known = std::min(readStepCount, readSteps.size());
-    if (known == 0) {
-        return 0.0;
+    if (known < kLeastSteps) {
+        return smallestCycle;
     }
     // Reports come less often than cycles, so each step is a whole number of cycles (give or
     // take a frame of resampling): the cycle is the longest share of the shortest step that
@@ -185,10 +188,13 @@ double PulseOutput::queuedCycleFrames(int64_t readIndex) {
             return std::abs(frames - std::round(frames / cycle) * cycle) <= 1.0 + frames / 500.0;
         });
         if (divides) {
-            return cycle;
+            // Steps that happen to be alike (frames as long as a few cycles) make a multiple of
+            // the cycle look like one; the shortest found since the start is the cycle.
+            smallestCycle = smallestCycle > 0.0 ? std::min(smallestCycle, cycle) : cycle;
+            return smallestCycle;
         }
     }
-    return 0.0;
+    return smallestCycle;
 }
 
 void PulseOutput::onContextState(pa_context* context, void* self) {
@@ -247,8 +253,9 @@ bool PulseOutput::begin(int rate, Feed newFeed) {
     latestStamp = timeval{};
     latestFrames = 0.0;
     reportsPlaying = false;
-    previousReadIndex = 0;
+    previousReadIndex = -1;
     readStepCount = 0;
+    smallestCycle = 0.0;
     cycleFrames = 0.0;
     const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<uint32_t>(rate), 2};
     stream = gone.load() ? nullptr : pa_stream_new(context, "music", &spec, nullptr);
