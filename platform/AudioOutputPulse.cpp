@@ -11,6 +11,7 @@
 #include "platform/AudioOutput.h"
 
 #include <pulse/pulseaudio.h>
+#include <pulse/rtclock.h>
 
 #include <algorithm>
 #include <array>
@@ -31,7 +32,9 @@ constexpr auto kAnswerTimeout = std::chrono::seconds(3);
 constexpr pa_usec_t kTargetLatency = 200 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kRequestSize = 20 * PA_USEC_PER_MSEC;
 constexpr int kBytesPerFrame = 4;
-constexpr auto kUpdateEvery = std::chrono::milliseconds(20);
+// Timing reports are asked for on a timer of their own, so that their spacing does not follow
+// the frames' (frames as long as a few server cycles would make every step look alike).
+constexpr pa_usec_t kUpdateEvery = 20 * PA_USEC_PER_MSEC;
 
 // Seconds on the monotonic clock, which the rest of the clock counts in, and the wall clock's
 // lead over it at the same moment (libpulse stamps its reports with the wall clock).
@@ -67,6 +70,8 @@ private:
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onWrite(pa_stream* stream, size_t bytes, void* self);
+    static void onUpdateTimer(pa_mainloop_api* api, pa_time_event* event, const timeval* when,
+                              void* self);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
     // PipeWire only: the frames of one server cycle, the least the read index moved between
     // two of the recent reports.
@@ -82,7 +87,7 @@ private:
     uint64_t written = 0; // output frames handed to the server since begin
     int streamRate = 44100;
     bool corked = false;
-    std::chrono::steady_clock::time_point lastUpdate{};
+    pa_time_event* updateTimer = nullptr;
     // The reports seen since the stream last started or stopped playing.
     ReportLine line;
     timeval latestStamp{};     // the latest report's time stamp
@@ -230,7 +235,22 @@ void PulseOutput::onWrite(pa_stream* stream, size_t bytes, void* self) {
     }
 }
 
+void PulseOutput::onUpdateTimer(pa_mainloop_api* /*api*/, pa_time_event* event,
+                                const timeval* /*when*/, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    if (output->stream != nullptr && pa_stream_get_state(output->stream) == PA_STREAM_READY) {
+        if (pa_operation* update = pa_stream_update_timing_info(output->stream, nullptr, nullptr)) {
+            pa_operation_unref(update);
+        }
+    }
+    pa_context_rttime_restart(output->context, event, pa_rtclock_now() + kUpdateEvery);
+}
+
 void PulseOutput::closeStream() {
+    if (updateTimer != nullptr) {
+        pa_threaded_mainloop_get_api(mainloop)->time_free(updateTimer);
+        updateTimer = nullptr;
+    }
     if (stream != nullptr) {
         pa_stream_set_state_callback(stream, nullptr, nullptr);
         pa_stream_set_write_callback(stream, nullptr, nullptr);
@@ -278,6 +298,10 @@ bool PulseOutput::begin(int rate, Feed newFeed) {
                                        (corked ? PA_STREAM_START_CORKED : 0));
     bool ready = pa_stream_connect_playback(stream, nullptr, &buffer, flags, nullptr, nullptr) >= 0;
     ready = ready && waitUntil([this] { return pa_stream_get_state(stream) == PA_STREAM_READY; });
+    if (ready) {
+        updateTimer =
+            pa_context_rttime_new(context, pa_rtclock_now() + kUpdateEvery, onUpdateTimer, this);
+    }
     unlock();
     return ready;
 }
@@ -298,14 +322,7 @@ bool PulseOutput::playedFrames(double& frames) {
     if (stream == nullptr || pa_stream_get_state(stream) != PA_STREAM_READY) {
         return false;
     }
-    // Fresh timing now and then; the read itself never waits for the server.
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastUpdate > kUpdateEvery) {
-        lastUpdate = now;
-        if (pa_operation* update = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
-            pa_operation_unref(update);
-        }
-    }
+    // Fresh timing comes on the update timer; the read itself never waits for the server.
     const pa_timing_info* info = pa_stream_get_timing_info(stream);
     if (info == nullptr || info->read_index_corrupt) {
         return false;
