@@ -120,7 +120,9 @@ def main():
     os.makedirs(logs, exist_ok=True)
     try:
         root = fresh.FreshRoot()
-        root.unpack(fresh.base_tarball())
+        arch = subprocess.run(["dpkg", "--print-architecture"], check=True, capture_output=True,
+                              text=True).stdout.strip()
+        root.unpack(fresh.base_tarball(arch, False))
         copy_tree(root)
         built, first_frame = recording_run(root, logs)
         print("fresh root, no display: built in %.0f s, recording from %.0f s" %

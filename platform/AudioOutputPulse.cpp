@@ -11,7 +11,6 @@
 #include "platform/AudioOutput.h"
 
 #include <pulse/pulseaudio.h>
-#include <pulse/rtclock.h>
 
 #include <algorithm>
 #include <array>
@@ -32,9 +31,7 @@ constexpr auto kAnswerTimeout = std::chrono::seconds(3);
 constexpr pa_usec_t kTargetLatency = 200 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kRequestSize = 20 * PA_USEC_PER_MSEC;
 constexpr int kBytesPerFrame = 4;
-// Timing reports are asked for on a timer of their own, so that their spacing does not follow
-// the frames' (frames as long as a few server cycles would make every step look alike).
-constexpr pa_usec_t kUpdateEvery = 20 * PA_USEC_PER_MSEC;
+constexpr auto kUpdateEvery = std::chrono::milliseconds(20);
 
 // Seconds on the monotonic clock, which the rest of the clock counts in, and the wall clock's
 // lead over it at the same moment (libpulse stamps its reports with the wall clock).
@@ -70,8 +67,6 @@ private:
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onWrite(pa_stream* stream, size_t bytes, void* self);
-    static void onUpdateTimer(pa_mainloop_api* api, pa_time_event* event, const timeval* when,
-                              void* self);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
     // PipeWire only: the frames of one server cycle, the least the read index moved between
     // two of the recent reports.
@@ -87,7 +82,7 @@ private:
     uint64_t written = 0; // output frames handed to the server since begin
     int streamRate = 44100;
     bool corked = false;
-    pa_time_event* updateTimer = nullptr;
+    std::chrono::steady_clock::time_point lastUpdate{};
     // The reports seen since the stream last started or stopped playing.
     ReportLine line;
     timeval latestStamp{};     // the latest report's time stamp
@@ -95,10 +90,8 @@ private:
     bool reportsPlaying = false;
     bool serverQueuesACycle = false; // PipeWire's server
     int serverInfoState = 0;         // 0 asked, 1 answered
-    int64_t previousReadIndex = -1;
+    int64_t previousReadIndex = 0;
     std::array<int64_t, 16> readSteps{}; // the latest steps of the read index, in bytes
-    static constexpr size_t kLeastSteps = 4; // steps seen before a cycle is judged
-    double smallestCycle = 0.0;
     size_t readStepCount = 0;
     double cycleFrames = 0.0; // the cycle taken off the reports now
     std::atomic<bool> gone{false};
@@ -170,15 +163,14 @@ void PulseOutput::onServerInfo(pa_context* /*context*/, const pa_server_info* in
 
 double PulseOutput::queuedCycleFrames(int64_t readIndex) {
     const int64_t step = readIndex - previousReadIndex;
-    const bool unknown = previousReadIndex < 0;
     previousReadIndex = readIndex;
-    if (!unknown && step > 0) {
+    if (step > 0) {
         readSteps[readStepCount % readSteps.size()] = step;
         ++readStepCount;
     }
     const size_t known = std::min(readStepCount, readSteps.size());
-    if (known < kLeastSteps) {
-        return smallestCycle;
+    if (known == 0) {
+        return 0.0;
     }
     // Reports come less often than cycles, so each step is a whole number of cycles (give or
     // take a frame of resampling): the cycle is the longest share of the shortest step that
@@ -193,13 +185,10 @@ double PulseOutput::queuedCycleFrames(int64_t readIndex) {
             return std::abs(frames - std::round(frames / cycle) * cycle) <= 1.0 + frames / 500.0;
         });
         if (divides) {
-            // Steps that happen to be alike (frames as long as a few cycles) make a multiple of
-            // the cycle look like one; the shortest found since the start is the cycle.
-            smallestCycle = smallestCycle > 0.0 ? std::min(smallestCycle, cycle) : cycle;
-            return smallestCycle;
+            return cycle;
         }
     }
-    return smallestCycle;
+    return 0.0;
 }
 
 void PulseOutput::onContextState(pa_context* context, void* self) {
@@ -235,22 +224,7 @@ void PulseOutput::onWrite(pa_stream* stream, size_t bytes, void* self) {
     }
 }
 
-void PulseOutput::onUpdateTimer(pa_mainloop_api* /*api*/, pa_time_event* event,
-                                const timeval* /*when*/, void* self) {
-    auto* output = static_cast<PulseOutput*>(self);
-    if (output->stream != nullptr && pa_stream_get_state(output->stream) == PA_STREAM_READY) {
-        if (pa_operation* update = pa_stream_update_timing_info(output->stream, nullptr, nullptr)) {
-            pa_operation_unref(update);
-        }
-    }
-    pa_context_rttime_restart(output->context, event, pa_rtclock_now() + kUpdateEvery);
-}
-
 void PulseOutput::closeStream() {
-    if (updateTimer != nullptr) {
-        pa_threaded_mainloop_get_api(mainloop)->time_free(updateTimer);
-        updateTimer = nullptr;
-    }
     if (stream != nullptr) {
         pa_stream_set_state_callback(stream, nullptr, nullptr);
         pa_stream_set_write_callback(stream, nullptr, nullptr);
@@ -273,9 +247,8 @@ bool PulseOutput::begin(int rate, Feed newFeed) {
     latestStamp = timeval{};
     latestFrames = 0.0;
     reportsPlaying = false;
-    previousReadIndex = -1;
+    previousReadIndex = 0;
     readStepCount = 0;
-    smallestCycle = 0.0;
     cycleFrames = 0.0;
     const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<uint32_t>(rate), 2};
     stream = gone.load() ? nullptr : pa_stream_new(context, "music", &spec, nullptr);
@@ -298,10 +271,6 @@ bool PulseOutput::begin(int rate, Feed newFeed) {
                                        (corked ? PA_STREAM_START_CORKED : 0));
     bool ready = pa_stream_connect_playback(stream, nullptr, &buffer, flags, nullptr, nullptr) >= 0;
     ready = ready && waitUntil([this] { return pa_stream_get_state(stream) == PA_STREAM_READY; });
-    if (ready) {
-        updateTimer =
-            pa_context_rttime_new(context, pa_rtclock_now() + kUpdateEvery, onUpdateTimer, this);
-    }
     unlock();
     return ready;
 }
@@ -322,7 +291,14 @@ bool PulseOutput::playedFrames(double& frames) {
     if (stream == nullptr || pa_stream_get_state(stream) != PA_STREAM_READY) {
         return false;
     }
-    // Fresh timing comes on the update timer; the read itself never waits for the server.
+    // Fresh timing now and then; the read itself never waits for the server.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastUpdate > kUpdateEvery) {
+        lastUpdate = now;
+        if (pa_operation* update = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
+            pa_operation_unref(update);
+        }
+    }
     const pa_timing_info* info = pa_stream_get_timing_info(stream);
     if (info == nullptr || info->read_index_corrupt) {
         return false;
