@@ -25,7 +25,7 @@ import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from xsession import XError, XSession, kill_group  # noqa: E402
+from xsession import XError, XSession, kill_group, wait_until  # noqa: E402
 from wayland_session import (NativeWindow, ProtocolTrace, SessionUnavailable,  # noqa: E402
                              WaylandSession, without_trace)
 
@@ -51,15 +51,6 @@ class MissedLoading(Failure):
 def check(condition, message):
     if not condition:
         raise Failure(message)
-
-
-def wait_until(predicate, timeout, step=0.1):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(step)
 
 
 class Run:

@@ -21,7 +21,7 @@ import sys
 import tempfile
 import time
 
-from xsession import XError, XSession, kill_group
+from xsession import XError, XSession, kill_group, wait_until
 
 X11_SOCKETS = "/tmp/.X11-unix"
 TRACE_LINE = re.compile(r"^\[\s*\d+\.\d+\] ")
@@ -169,7 +169,7 @@ class WaylandSession(XSession):
     def keys(self, window, *keys, delay=0.15):
         """Types `keys` once `window` (an X window id or a NativeWindow) has the keyboard
         focus, which the compositor gives; a desktop user would click the window first."""
-        if not wait_until(lambda: self.has_focus(window), 5):
+        if not wait_until(lambda: self.has_focus(window), 5, step=0.05):
             raise XError("the compositor did not give %s the keyboard focus" % describe(window))
         time.sleep(delay)
         for key in keys:
@@ -381,12 +381,3 @@ def tail(path, lines=15):
 
 def describe(window):
     return repr(window) if isinstance(window, NativeWindow) else "X window %#x" % window
-
-
-def wait_until(predicate, timeout, step=0.05):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(step)

@@ -328,6 +328,17 @@ class XSession:
         return self._x11, self._dpy
 
 
+def wait_until(predicate, timeout, step=0.1):
+    """Calls `predicate` every `step` seconds until it gives something true or `timeout`
+    seconds have passed; returns its last value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value or time.monotonic() >= deadline:
+            return value
+        time.sleep(step)
+
+
 def kill_group(proc, grace=3):
     """Ends a process started with start_new_session=True together with its children."""
     try:

@@ -10,21 +10,12 @@ import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from xsession import XError, XSession, kill_group  # noqa: E402,F401
+from xsession import XError, XSession, kill_group, wait_until  # noqa: E402,F401
 
 SCREEN = (1024, 768)
 LOAD_TIMEOUT = 120  # a fresh root, a busy machine, llvmpipe
 SKIPPED = 77  # CTest's SKIP_RETURN_CODE for these tests
 BOX_CAPTIONS = r"^(ERROR|Error|Loader::Get.*)$"
-
-
-def wait_until(predicate, timeout, step=0.1):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(step)
 
 
 def run_show(x, command, cwd, player, log_dir):
