@@ -133,6 +133,7 @@ TEST_F(SoundServer, ClockMatchesTheRecordedClicks) {
 
     // The wall time at which the clock passed each click; then how much later it was heard.
     std::vector<double> late;
+    std::vector<double> heardWalls;
     size_t r = 1;
     for (int k = 0; k < kClicks; ++k) {
         while (r < reads.size() && reads[r].frames < inStream[k]) {
@@ -147,6 +148,16 @@ TEST_F(SoundServer, ClockMatchesTheRecordedClicks) {
         const double heardWall = recorder.wallAt(heard[k]);
         ASSERT_GT(heardWall, 0.0) << "no capture timing around click " << k;
         late.push_back((heardWall - clockWall) * 1000.0);
+        heardWalls.push_back(heardWall);
+    }
+    // A null sink keeps time only while its server gets the processor when it asks; one that
+    // played the music off real time is no clock to measure against.
+    const double pace = (inStream.back() - inStream.front()) / rate /
+                        (heardWalls.back() - heardWalls.front());
+    if (std::abs(pace - 1.0) > 0.02) {
+        GTEST_SKIP() << "the sink played " << pace
+                     << " s of music a second: this machine kept its sound server from the "
+                        "processor";
     }
     // Drift: the first five clicks against the last five, each group by its median.
     const double early = median(std::vector<double>(late.begin(), late.begin() + 5));
