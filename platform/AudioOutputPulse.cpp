@@ -1,16 +1,18 @@
 // The desktop's sound server through libpulse (PulseAudio, or PipeWire's server for the same
 // clients). The stream is made for each run at the music's own rate, so nothing is resampled
 // here. The server's timing reports say how far it has read and how much of that the device
-// still holds; the position is the line through the recent reports (ReportLine), read on the
-// monotonic clock. (libpulse's own interpolation is not used: it runs on from one report at
-// a time, and PipeWire's reports are as of its last cycle, up to a cycle older than their
-// time stamps.) PipeWire's server also counts as read the cycle it has queued for the next
-// cycle, which its reported latency leaves out: that cycle is taken off here.
+// still holds; every report is taken as it arrives, and the position is the line through the
+// recent ones (ReportLine), read on the monotonic clock. (libpulse's own interpolation is not
+// used: it runs on from one report at a time, and PipeWire's reports are as of its last cycle,
+// up to a cycle older than their time stamps.) PipeWire's server also counts as read the cycle
+// it has queued for the next cycle, which its reported latency leaves out: that cycle is taken
+// off here.
 
 #include "platform/AudioClock.h"
 #include "platform/AudioOutput.h"
 
 #include <pulse/pulseaudio.h>
+#include <pulse/rtclock.h>
 
 #include <algorithm>
 #include <array>
@@ -31,7 +33,11 @@ constexpr auto kAnswerTimeout = std::chrono::seconds(3);
 constexpr pa_usec_t kTargetLatency = 200 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kRequestSize = 20 * PA_USEC_PER_MSEC;
 constexpr int kBytesPerFrame = 4;
-constexpr auto kUpdateEvery = std::chrono::milliseconds(20);
+// Timing reports are asked for on a timer of their own, 12 to 20 ms apart in a fixed
+// pseudo-random order: PipeWire's figures are as of its last cycle, so reports at every phase
+// of the cycle are what lets the freshest of them show where the cycle begins.
+constexpr pa_usec_t kUpdateShortest = 12 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kUpdateSpread = 8 * PA_USEC_PER_MSEC;
 
 // Seconds on the monotonic clock, which the rest of the clock counts in, and the wall clock's
 // lead over it at the same moment (libpulse stamps its reports with the wall clock).
@@ -67,6 +73,11 @@ private:
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onWrite(pa_stream* stream, size_t bytes, void* self);
+    static void onTiming(pa_stream* stream, void* self);
+    static void onUpdateTimer(pa_mainloop_api* api, pa_time_event* event, const timeval* when,
+                              void* self);
+    // Lock held. Adds the latest timing report to the line, once.
+    void takeReport();
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* self);
     // PipeWire only: the frames of one server cycle, the least the read index moved between
     // two of the recent reports.
@@ -82,7 +93,8 @@ private:
     uint64_t written = 0; // output frames handed to the server since begin
     int streamRate = 44100;
     bool corked = false;
-    std::chrono::steady_clock::time_point lastUpdate{};
+    pa_time_event* updateTimer = nullptr;
+    uint32_t updateDraw = 1; // the timer's pseudo-random spacing
     // The reports seen since the stream last started or stopped playing.
     ReportLine line;
     timeval latestStamp{};     // the latest report's time stamp
@@ -224,10 +236,32 @@ void PulseOutput::onWrite(pa_stream* stream, size_t bytes, void* self) {
     }
 }
 
+void PulseOutput::onTiming(pa_stream* /*stream*/, void* self) {
+    static_cast<PulseOutput*>(self)->takeReport();
+}
+
+void PulseOutput::onUpdateTimer(pa_mainloop_api* /*api*/, pa_time_event* event,
+                                const timeval* /*when*/, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    if (output->stream != nullptr && pa_stream_get_state(output->stream) == PA_STREAM_READY) {
+        if (pa_operation* update = pa_stream_update_timing_info(output->stream, nullptr, nullptr)) {
+            pa_operation_unref(update);
+        }
+    }
+    output->updateDraw = output->updateDraw * 1664525u + 1013904223u;
+    const pa_usec_t wait = kUpdateShortest + (output->updateDraw >> 8) % kUpdateSpread;
+    pa_context_rttime_restart(output->context, event, pa_rtclock_now() + wait);
+}
+
 void PulseOutput::closeStream() {
+    if (updateTimer != nullptr) {
+        pa_threaded_mainloop_get_api(mainloop)->time_free(updateTimer);
+        updateTimer = nullptr;
+    }
     if (stream != nullptr) {
         pa_stream_set_state_callback(stream, nullptr, nullptr);
         pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
         pa_stream_disconnect(stream);
         pa_stream_unref(stream);
         stream = nullptr;
@@ -258,6 +292,7 @@ bool PulseOutput::begin(int rate, Feed newFeed) {
     }
     pa_stream_set_state_callback(stream, onStreamState, this);
     pa_stream_set_write_callback(stream, onWrite, this);
+    pa_stream_set_latency_update_callback(stream, onTiming, this);
     pa_buffer_attr buffer{};
     buffer.maxlength = static_cast<uint32_t>(-1);
     buffer.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatency, &spec));
@@ -271,6 +306,10 @@ bool PulseOutput::begin(int rate, Feed newFeed) {
                                        (corked ? PA_STREAM_START_CORKED : 0));
     bool ready = pa_stream_connect_playback(stream, nullptr, &buffer, flags, nullptr, nullptr) >= 0;
     ready = ready && waitUntil([this] { return pa_stream_get_state(stream) == PA_STREAM_READY; });
+    if (ready) {
+        updateTimer =
+            pa_context_rttime_new(context, pa_rtclock_now() + kUpdateShortest, onUpdateTimer, this);
+    }
     unlock();
     return ready;
 }
@@ -287,51 +326,56 @@ void PulseOutput::pause(bool paused) {
     unlock();
 }
 
-bool PulseOutput::playedFrames(double& frames) {
+void PulseOutput::takeReport() {
     if (stream == nullptr || pa_stream_get_state(stream) != PA_STREAM_READY) {
-        return false;
-    }
-    // Fresh timing now and then; the read itself never waits for the server.
-    const auto now = std::chrono::steady_clock::now();
-    if (now - lastUpdate > kUpdateEvery) {
-        lastUpdate = now;
-        if (pa_operation* update = pa_stream_update_timing_info(stream, nullptr, nullptr)) {
-            pa_operation_unref(update);
-        }
+        return;
     }
     const pa_timing_info* info = pa_stream_get_timing_info(stream);
-    if (info == nullptr || info->read_index_corrupt) {
-        return false;
+    if (info == nullptr || info->read_index_corrupt ||
+        pa_timeval_cmp(&info->timestamp, &latestStamp) == 0) {
+        return;
     }
     // At the moment of a report the speaker was the device's latency behind what the server
     // had taken from us. The moment is the server's own (its answer's time stamp), so a
     // report that reaches us late on a busy machine still places its figures right.
     const double rate = streamRate;
     double wallLead = 0.0;
-    const double nowSeconds = monotonicSeconds(wallLead);
-    if (pa_timeval_cmp(&info->timestamp, &latestStamp) != 0) {
-        latestStamp = info->timestamp;
-        const double stamp = static_cast<double>(info->timestamp.tv_sec) +
-                             static_cast<double>(info->timestamp.tv_usec) * 1e-6 - wallLead;
-        if (serverQueuesACycle) {
-            // A new cycle length (another client changed the server's pace) starts a new line.
-            const double cycle = queuedCycleFrames(info->read_index);
-            if (std::abs(cycle - cycleFrames) > rate / 1000.0) {
-                line.reset();
-            }
-            cycleFrames = cycle;
-        }
-        latestFrames = static_cast<double>(info->read_index) / kBytesPerFrame - cycleFrames -
-                       static_cast<double>(info->sink_usec) * rate / PA_USEC_PER_SEC;
-        const bool playing = info->playing != 0 && !corked;
-        if (playing != reportsPlaying) {
+    monotonicSeconds(wallLead);
+    latestStamp = info->timestamp;
+    const double stamp = static_cast<double>(info->timestamp.tv_sec) +
+                         static_cast<double>(info->timestamp.tv_usec) * 1e-6 - wallLead;
+    if (serverQueuesACycle) {
+        // A new cycle length (another client changed the server's pace) starts a new line.
+        const double cycle = queuedCycleFrames(info->read_index);
+        if (std::abs(cycle - cycleFrames) > rate / 1000.0) {
             line.reset();
-            reportsPlaying = playing;
         }
-        if (playing) {
-            line.add(stamp, latestFrames, rate);
-        }
+        cycleFrames = cycle;
     }
+    latestFrames = static_cast<double>(info->read_index) / kBytesPerFrame - cycleFrames -
+                   static_cast<double>(info->sink_usec) * rate / PA_USEC_PER_SEC;
+    const bool playing = info->playing != 0 && !corked;
+    if (playing != reportsPlaying) {
+        line.reset();
+        reportsPlaying = playing;
+    }
+    if (playing) {
+        line.add(stamp, latestFrames, rate);
+    }
+}
+
+bool PulseOutput::playedFrames(double& frames) {
+    if (stream == nullptr || pa_stream_get_state(stream) != PA_STREAM_READY) {
+        return false;
+    }
+    // Reports come on the update timer; the read itself never waits for the server.
+    const pa_timing_info* info = pa_stream_get_timing_info(stream);
+    if (info == nullptr || info->read_index_corrupt) {
+        return false;
+    }
+    takeReport();
+    double wallLead = 0.0;
+    const double nowSeconds = monotonicSeconds(wallLead);
     // While playing the position runs along the line, never past what was written.
     const double played =
         reportsPlaying && !corked && !line.empty() ? line.at(nowSeconds) : latestFrames;

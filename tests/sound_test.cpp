@@ -152,8 +152,8 @@ TEST_F(SoundServer, ClockMatchesTheRecordedClicks) {
     }
     // A null sink keeps time only while its server gets the processor when it asks; one that
     // played the music off real time is no clock to measure against.
-    const double pace = (inStream.back() - inStream.front()) / rate /
-                        (heardWalls.back() - heardWalls.front());
+    const double pace =
+        (inStream.back() - inStream.front()) / rate / (heardWalls.back() - heardWalls.front());
     if (std::abs(pace - 1.0) > 0.02) {
         GTEST_SKIP() << "the sink played " << pace
                      << " s of music a second: this machine kept its sound server from the "
