@@ -200,7 +200,10 @@ double PulseOutput::queuedCycleFrames(int64_t readIndex) {
             return cycle;
         }
     }
-    return 0.0;
+    // A step that is no whole number of cycles (the stream starting, the server's pace changing
+    // under it): the cycle stays what it was until that step has left the recent ones, rather
+    // than the clock running a cycle ahead meanwhile.
+    return cycleFrames;
 }
 
 void PulseOutput::onContextState(pa_context* context, void* self) {

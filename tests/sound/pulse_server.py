@@ -7,7 +7,7 @@ against it.
 usage: pulse_server.py [--pipewire] -- COMMAND [ARG ...]
 
 The command gets PULSE_SERVER, LUMENFALL_TEST_SINK (the null sink) and
-LUMENFALL_TEST_SERVER_PID. Exit status: the command's; 77 (skipped) when no server can be
+LUMENFALL_TEST_SERVER_PID, and LUMENFALL_TEST_SERVER_KIND (pulseaudio or pipewire). Exit status: the command's; 77 (skipped) when no server can be
 started, or 1 when CI is set, since CI must run this suite.
 """
 
@@ -28,6 +28,8 @@ class NoServer(Exception):
 
 
 class PulseServer:
+    kind = "pulseaudio"
+
     def __init__(self, sink=SINK):
         self.sink = sink
         self.proc = None
@@ -86,6 +88,7 @@ class PulseServer:
         env["XDG_RUNTIME_DIR"] = self.runtime
         env["PULSE_SERVER"] = "unix:%s/pulse/native" % self.runtime
         env["LUMENFALL_TEST_SINK"] = self.sink
+        env["LUMENFALL_TEST_SERVER_KIND"] = self.kind
         if self.proc:
             env["LUMENFALL_TEST_SERVER_PID"] = str(self.proc.pid)
         return env
@@ -119,6 +122,8 @@ class PulseServer:
 class PipeWireServer(PulseServer):
     """PipeWire, its session manager and its PulseAudio-compatible server on a session bus of
     their own; the null sink is loaded through that server as a PulseAudio client would."""
+
+    kind = "pipewire"
 
     def start(self, timeout=20):
         tools = ("pipewire", "pipewire-pulse", "wireplumber", "pactl", "dbus-daemon")
