@@ -151,14 +151,13 @@ TEST_F(SoundServer, ClockMatchesTheRecordedClicks) {
         late.push_back((heardWall - clockWall) * 1000.0);
         heardWalls.push_back(heardWall);
     }
-    // A null sink keeps time only while its server gets the processor when it asks; one that
-    // played the music off real time is no clock to measure against.
+    // A null sink keeps time only while its server runs when it asks to; one that played the
+    // music off real time is no clock to measure against.
     const double pace =
         (inStream.back() - inStream.front()) / rate / (heardWalls.back() - heardWalls.front());
     if (std::abs(pace - 1.0) > 0.02) {
         GTEST_SKIP() << "the sink played " << pace
-                     << " s of music a second: this machine kept its sound server from the "
-                        "processor";
+                     << " s of music a second: it did not keep time on this machine";
     }
     // Drift: the first five clicks against the last five, each group by its median.
     const double early = median(std::vector<double>(late.begin(), late.begin() + 5));
