@@ -6,9 +6,9 @@ against it.
 
 usage: pulse_server.py [--pipewire] -- COMMAND [ARG ...]
 
-The command gets PULSE_SERVER, LUMENFALL_TEST_SINK (the null sink) and
-LUMENFALL_TEST_SERVER_PID, and LUMENFALL_TEST_SERVER_KIND (pulseaudio or pipewire). Exit status: the command's; 77 (skipped) when no server can be
-started, or 1 when CI is set, since CI must run this suite.
+The command gets PULSE_SERVER, LUMENFALL_TEST_SINK (the null sink), LUMENFALL_TEST_SERVER_PID
+and LUMENFALL_TEST_SERVER_KIND (pulseaudio or pipewire). Exit status: the command's; 77
+(skipped) when no server can be started, or 1 when CI is set, since CI must run this suite.
 """
 
 import os
